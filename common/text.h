@@ -1,0 +1,54 @@
+// The program's one text type: a byte string of at most 255 characters.
+// Appending never grows a text past its 255th character: whatever does not
+// fit is dropped, so no caller can build a longer text by accident.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+class Text {
+ public:
+  static constexpr std::size_t kMax = 255;
+
+  Text() = default;
+  Text(const char* zeroTerminated) { append(zeroTerminated); }  // NOLINT(runtime/explicit)
+  Text(std::string_view bytes) { append(bytes); }               // NOLINT(runtime/explicit)
+
+  Text& append(std::string_view bytes);
+  Text& append(char c);
+  Text& appendInt(int64_t value);  // plain decimal, "-" only when negative
+  Text& operator+=(std::string_view bytes) { return append(bytes); }
+  Text& operator+=(const Text& other) { return append(other.view()); }
+  Text& operator+=(char c) { return append(c); }
+
+  // Drops everything from position `count` on (no effect when shorter).
+  void truncate(std::size_t count);
+  // Removes the character at `index` (no effect when out of range).
+  void erase(std::size_t index);
+  void clear() { truncate(0); }
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  char operator[](std::size_t index) const { return bytes_[index]; }
+  char back() const { return size_ ? bytes_[size_ - 1] : '\0'; }
+  std::string_view view() const { return {bytes_, size_}; }
+  // Always zero-terminated, ready for the window system.
+  const char* c_str() const { return bytes_; }
+
+  friend bool operator==(const Text& a, const Text& b) { return a.view() == b.view(); }
+  friend bool operator!=(const Text& a, const Text& b) { return !(a == b); }
+  friend bool operator==(const Text& a, std::string_view b) { return a.view() == b; }
+  friend bool operator!=(const Text& a, std::string_view b) { return a.view() != b; }
+
+ private:
+  uint8_t size_ = 0;
+  char bytes_[kMax + 1] = {};
+};
+
+inline Text operator+(Text a, std::string_view b) { return a.append(b); }
+inline Text operator+(Text a, const Text& b) { return a.append(b.view()); }
+
+// Turns a zero-terminated buffer fetched from a control into a text: its
+// first 255 characters, or the empty text for an empty buffer.
+Text textToString(const char* buffer);

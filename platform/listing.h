@@ -1,0 +1,28 @@
+// Folder listings. A pattern is a folder path followed by "*.*" (every entry)
+// or by a name prefix and "*.*". Every kind of entry is listed, hidden and
+// system ones included; in a folder that is not a drive root "." and ".."
+// come first.
+#pragma once
+
+#include <cstdint>
+
+#include "common/text.h"
+
+struct ListEntry {
+  Text name;            // the entry's own name, without any path
+  int64_t size = 0;     // full size in bytes; 0 for folders
+  uint32_t attributes = 0;  // the attribute word: 0x10 folder, 0x20 archive, ...
+};
+
+using ListHandle = intptr_t;
+constexpr ListHandle kNoListing = -1;
+
+// Opens the listing and fills in its first entry. Returns 0, or the error
+// code when the pattern matches nothing or cannot be listed.
+int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry);
+
+// Moves to the next entry. Returns 0, or a non-zero code at the end of the
+// listing or on failure, leaving `entry` as it was.
+int listNext(ListHandle listing, ListEntry* entry);
+
+void listClose(ListHandle listing);

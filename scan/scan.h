@@ -1,0 +1,41 @@
+// What the window side needs of the scan engine: the run-state handshake,
+// handing a scan its settings and buffer, the worker's entry, and the two
+// texts of the window that are not progress.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/text.h"
+#include "settings/settings.h"
+
+// 0 idle, 1 scanning, -1 stop requested (the worker is winding down).
+extern std::atomic<int16_t> ScanState;
+
+// Asks a running scan to stop: stores -1 only while the state is 1, so a
+// stop can never leave -1 behind after the worker has ended. Returns whether
+// it stored. Used by the stop rules and by the user's Stop alike.
+bool requestScanStop();
+
+// Last positive reading speed in bytes per second; kept across scans. Set
+// to 0 at start-up, then touched only by the workers, one after the other.
+extern int64_t lastSpeed;
+
+// Hands the next scan what it works with; called on the GUI thread before
+// the worker exists. The scan reads `settings` (its own copy, so reloading
+// the process-wide record never races with it), reads blocks of at most
+// `bufferSize` bytes into `buffer`, and seeds the random generator.
+void prepareScan(const Settings& settings, char* buffer, int64_t bufferSize, uint32_t seed);
+
+// The worker thread's whole work: setup, passes while ScanState is 1, then
+// the window given back and ScanState set to 0 as its last act.
+void runScan();
+
+// The settings summary for SettingsLine; empty when "show setup" is off.
+Text composeSettingsSummary(const Settings& settings);
+
+// Writes the summary into SettingsLine.
+void refreshSettingsLine(const Settings& settings);
+
+// "version 0.03.4"
+Text versionText();
