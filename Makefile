@@ -1,0 +1,32 @@
+# make run   installs what is missing, builds Readsweeper.exe and starts it
+#            under Wine in a demo folder.
+# make test  installs what is missing, builds the native, sanitizer and
+#            Windows configurations and runs every test (Windows ones under
+#            Wine in a virtual display).
+
+CONFIGS := native native-asan native-tsan windows
+
+.PHONY: all deps run test build $(CONFIGS) $(addprefix test-,$(CONFIGS)) clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: $(CONFIGS)
+
+$(CONFIGS): deps
+	cmake --preset $@ >/dev/null
+	cmake --build --preset $@
+
+test-%: %
+	ctest --preset $*
+
+test: deps
+	$(MAKE) --no-print-directory test-native test-native-asan test-native-tsan test-windows
+
+run: windows
+	tools/run-demo
+
+clean:
+	rm -rf build
