@@ -1,0 +1,16 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+uint32_t tickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                               static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+int64_t monotonicHundredths() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 100 + now.tv_nsec / 10000000;
+}

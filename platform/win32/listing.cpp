@@ -1,0 +1,40 @@
+#include "platform/listing.h"
+
+#include <windows.h>
+
+namespace {
+
+void takeEntry(const WIN32_FIND_DATAA& data, ListEntry* entry) {
+  entry->name = textToString(data.cFileName);
+  entry->size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  entry->attributes = data.dwFileAttributes;
+}
+
+}  // namespace
+
+int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(pattern, &data);
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    *listing = kNoListing;
+    return error != 0 ? static_cast<int>(error) : ERROR_FILE_NOT_FOUND;
+  }
+  *listing = reinterpret_cast<ListHandle>(search);
+  takeEntry(data, entry);
+  return 0;
+}
+
+// On failure the entry is left as it was: the walk then stops on the last
+// entry it had reached.
+int listNext(ListHandle listing, ListEntry* entry) {
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(reinterpret_cast<HANDLE>(listing), &data)) {
+    DWORD error = GetLastError();
+    return error != 0 ? static_cast<int>(error) : ERROR_NO_MORE_FILES;
+  }
+  takeEntry(data, entry);
+  return 0;
+}
+
+void listClose(ListHandle listing) { FindClose(reinterpret_cast<HANDLE>(listing)); }
