@@ -1,0 +1,72 @@
+// Controls of the scripted platform that the engine's tests link instead of
+// the real one: a file system of listings and files with injected failures,
+// a recording window and a clock the test sets.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "platform/listing.h"
+#include "platform/window.h"
+
+// --- listings -----------------------------------------------------------------
+
+struct FakeFolder {
+  std::vector<ListEntry> entries;  // in listing order; empty lists nothing
+  int openError = 0;               // non-zero: listFirst fails with it
+  int failNextAt = -1;             // listNext fails when it would reach this index
+};
+
+// Keyed by the exact pattern the engine asks for, e.g. "R:\\sub\\*.*".
+extern std::map<std::string, FakeFolder> FakeFolders;
+
+ListEntry fakeEntry(const char* name, int64_t size, uint32_t attributes = 0x20);
+ListEntry fakeFolderEntry(const char* name, uint32_t attributes = 0x10);
+
+// --- files --------------------------------------------------------------------
+
+struct FakeFile {
+  int64_t size = 0;
+  int openError = 0;          // non-zero: the open fails with it
+  bool failPositioning = false;
+  int64_t failReadAfter = -1; // a read fails once the position reaches this
+  int64_t maxPerRead = 0;     // more than 0: no platform read returns more
+};
+
+// Keyed by the exact path the engine opens.
+extern std::map<std::string, FakeFile> FakeFiles;
+
+struct FakeRead {
+  std::string path;
+  int64_t position;  // where the read started
+  uint32_t asked;
+  uint32_t got;
+};
+
+extern std::vector<FakeRead> FakeReads;
+extern std::vector<std::string> FakeOpens;  // every open attempt, in order
+// Files and listings open now; both are 0 after a scan that closed all.
+extern int FakeOpenFiles;
+extern int FakeOpenListings;
+// Platform reads so far; safe to watch from another thread.
+extern std::atomic<int64_t> FakeReadCount;
+
+// --- window -------------------------------------------------------------------
+
+// Every call on the window, in order: "text <control>: <text>",
+// "enable <control>: 1", "show normal".
+extern std::vector<std::string> WindowLog;
+extern std::string FakePathText;  // what readControlText(PathEdit) returns
+const char* controlName(Control control);
+
+// --- clock --------------------------------------------------------------------
+
+extern uint32_t FakeTickCount;
+extern int64_t FakeHundredths;
+
+// Everything back to empty: no folders, no files, no log, clock at 0.
+void resetFakePlatform();

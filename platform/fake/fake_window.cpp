@@ -1,0 +1,31 @@
+#include "platform/fake/fake.h"
+
+std::vector<std::string> WindowLog;
+std::string FakePathText;
+
+const char* controlName(Control control) {
+  switch (control) {
+    case Control::MainWindow: return "MainWindow";
+    case Control::PathEdit: return "PathEdit";
+    case Control::StartButton: return "StartButton";
+    case Control::FileLine: return "FileLine";
+    case Control::SettingsLine: return "SettingsLine";
+    case Control::CountersLine: return "CountersLine";
+  }
+  return "?";
+}
+
+Text readControlText(Control control) {
+  if (control == Control::PathEdit) return Text(FakePathText);
+  return Text();
+}
+
+void setControlText(Control control, const Text& text) {
+  WindowLog.push_back(std::string("text ") + controlName(control) + ": " + std::string(text.view()));
+}
+
+void enableControl(Control control, bool enabled) {
+  WindowLog.push_back(std::string("enable ") + controlName(control) + ": " + (enabled ? "1" : "0"));
+}
+
+void showMainWindowNormal() { WindowLog.push_back("show normal"); }
