@@ -1,0 +1,92 @@
+#include <algorithm>
+
+#include "scan/engine.h"
+#include "scan/scan.h"
+
+namespace {
+
+// One platform read moves at most this much; a larger block takes several.
+constexpr int64_t kMostPerRead = int64_t{1} << 30;
+
+struct BlockRead {
+  int64_t bytes = 0;
+  bool failed = false;
+};
+
+// Reads `length` bytes into the scan's buffer from the current position:
+// as many platform reads as the block needs, until it is complete, a read
+// returns nothing (end of file) or a read fails.
+BlockRead readBlock(FileHandle file, int64_t length) {
+  BlockRead block;
+  if (file == kNoFile) {
+    block.failed = true;
+    return block;
+  }
+  while (block.bytes < length) {
+    uint32_t ask = static_cast<uint32_t>(std::min(length - block.bytes, kMostPerRead));
+    uint32_t got = 0;
+    int error = readFile(file, Scan.buffer + block.bytes, ask, &got);
+    block.bytes += got;
+    if (error != 0) {
+      block.failed = true;
+      break;
+    }
+    if (got == 0) break;
+  }
+  return block;
+}
+
+// The reads at one position: `repeatRead` of them, fewer when the scan is
+// asked to stop. Each counts on its own.
+void readAtPosition(FileHandle file, int64_t blockLength) {
+  const Settings& s = Scan.settings;
+  int32_t repeatCount = 0;
+  do {
+    // Without an open file positioning fails as well; the read below still
+    // happens, from wherever the file position is.
+    if (file == kNoFile || positionFile(file, Scan.readPosition) != 0) ++Scan.readErrors;
+    BlockRead block = readBlock(file, blockLength);
+    if (block.failed) ++Scan.readErrors;
+    if (s.measureReadingSpeed) countRead(block.bytes);
+    if (block.bytes != blockLength) ++Scan.readErrors;
+    // The error rule sees the errors of this read before its bytes count.
+    errorLimitReached();
+    Scan.checkedBytes += block.bytes;
+    checkedLimitReached();
+    ++repeatCount;
+  } while (repeatCount != s.repeatRead && ScanState.load() > 0);
+}
+
+}  // namespace
+
+void checkFile(const std::string& path, const Text& name, int64_t size) {
+  const Settings& s = Scan.settings;
+  if (s.showFileName && refreshDraw()) showFileLine(name, size);
+
+  FileHandle file = kNoFile;
+  int error = openFileForReading(path.c_str(), &file);
+  if (error != 0) {
+    file = kNoFile;
+    ++Scan.openErrors;
+  }
+  errorLimitReached();
+
+  // No block is ever larger than the buffer; a small file is read whole
+  // unless small files are left out, in which case only a scan of all files
+  // brings one here and its reads come back short.
+  int64_t blockLength = std::min<int64_t>(s.bytesToReadAtOnce, Scan.bufferSize);
+  if (size <= blockLength && !s.skipSmallFiles) blockLength = size;
+
+  if (size > 0) {
+    for (;;) {
+      // The bound leaves out the block that would end at the last byte.
+      Scan.readPosition = randomBelow(size - blockLength);
+      readAtPosition(file, blockLength);
+      if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
+      if (chancePercent(s.selectNextFile)) break;
+      if (ScanState.load() <= 0) break;
+    }
+  }
+
+  if (file != kNoFile) closeFile(file);
+}

@@ -1,0 +1,194 @@
+// The engine on a real temporary tree, through the system's own listing
+// and file layer (POSIX natively, Win32 under Wine).
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "platform/fake/fake.h"
+#include "platform/listing.h"
+#include "scan/sparse_file.h"
+#include "scan/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder under the system's temporary folder, removed at the end.
+// `root` is its path as the program writes paths: backslashes throughout,
+// ending in one.
+struct TempTree {
+  fs::path dir;
+  std::string root;
+
+  TempTree() {
+    dir = fs::temp_directory_path() / ("readsweeper-scan-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                       "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    root = dir.string();
+    std::replace(root.begin(), root.end(), '/', '\\');
+    root += '\\';
+  }
+  ~TempTree() {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  void file(const std::string& relative, std::size_t size) {
+    fs::create_directories((dir / relative).parent_path());
+    std::ofstream out(dir / relative, std::ios::binary);
+    out << std::string(size, 'x');
+  }
+  void folder(const std::string& relative) { fs::create_directories(dir / relative); }
+  std::string path(const std::string& relative) const {
+    std::string p = root + relative;
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return p;
+  }
+};
+
+struct Listed {
+  std::string name;
+  int64_t size;
+  uint32_t attributes;
+  bool operator<(const Listed& o) const { return name < o.name; }
+  bool operator==(const Listed& o) const {
+    return name == o.name && size == o.size && attributes == o.attributes;
+  }
+};
+
+std::vector<Listed> listAll(const std::string& pattern, int* error) {
+  std::vector<Listed> all;
+  ListHandle listing = kNoListing;
+  ListEntry entry;
+  *error = listFirst(pattern.c_str(), &listing, &entry);
+  if (*error != 0) return all;
+  do {
+    all.push_back({std::string(entry.name.view()), entry.size, entry.attributes});
+  } while (listNext(listing, &entry) == 0);
+  listClose(listing);
+  return all;
+}
+
+TEST(RealListing, DotsFirstThenEveryEntryWithItsSizeAndKind) {
+  TempTree tree;
+  tree.file("a.bin", 1000);
+  tree.file("empty.bin", 0);
+  tree.file(".hidden-free-name", 3);
+  tree.folder("sub");
+  int error = -1;
+  std::vector<Listed> all = listAll(tree.root + "*.*", &error);
+  ASSERT_EQ(error, 0);
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[0], (Listed{".", 0, 0x10}));
+  EXPECT_EQ(all[1], (Listed{"..", 0, 0x10}));
+  std::vector<Listed> rest(all.begin() + 2, all.end());
+  std::sort(rest.begin(), rest.end());
+  // A leading dot makes a name hidden on Windows (0x22); everything else is
+  // a plain file or folder.
+  uint32_t dotted = rest[0].attributes;
+  EXPECT_TRUE(dotted == 0x20 || dotted == 0x22) << dotted;
+  const std::vector<Listed> expected = {
+      {".hidden-free-name", 3, dotted}, {"a.bin", 1000, 0x20}, {"empty.bin", 0, 0x20}, {"sub", 0, 0x10}};
+  EXPECT_EQ(rest, expected);
+}
+
+TEST(RealListing, PrefixAndMissingFolder) {
+  TempTree tree;
+  tree.file("abc.txt", 1);
+  tree.file("abd.txt", 1);
+  tree.file("xyz.txt", 1);
+  int error = -1;
+  std::vector<Listed> some = listAll(tree.root + "ab*.*", &error);
+  ASSERT_EQ(error, 0);
+  std::sort(some.begin(), some.end());
+  ASSERT_EQ(some.size(), 2u);
+  EXPECT_EQ(some[0].name, "abc.txt");
+  EXPECT_EQ(some[1].name, "abd.txt");
+  listAll(tree.root + "missing\\*.*", &error);
+  EXPECT_NE(error, 0);
+}
+
+struct RealScan : ScanFixture {
+  void SetUp() override {
+    resetFakePlatform();
+    resetScan();
+  }
+};
+
+TEST_F(RealScan, WholeScanRunsToItsCheckedLimit) {
+  TempTree tree;
+  tree.file("a.bin", 1000);
+  tree.file("sub/b.bin", 5000);
+  tree.file("sub/deeper/c.bin", 300);
+  tree.file("empty.bin", 0);
+  tree.folder("sub2");
+  FakePathText = tree.root + "*.txt";
+  s.bytesToReadAtOnce = 100;
+  s.skipFile = 30;
+  s.selectSubfolder = 60;
+  s.stopAfterChecked = 20000;
+  s.windowRefresh = 100;
+  s.showCheckedBytes = true;
+  s.showFullFileSize = true;
+  s.showOpenErrors = true;
+  s.showReadErrors = true;
+  prepare(2024);
+  runScan();
+  EXPECT_EQ(ScanState.load(), 0);
+  EXPECT_GE(Scan.checkedBytes, 20000);
+  EXPECT_LT(Scan.checkedBytes, 20000 + 100);
+  EXPECT_EQ(Scan.openErrors, 0);
+  EXPECT_EQ(Scan.readErrors, 0);
+  Text last("text CountersLine: checked ");
+  last.appendInt(Scan.checkedBytes);
+  last.append("B, opening errors: 0, reading errors: 0");
+  ASSERT_GE(WindowLog.size(), 4u);
+  EXPECT_EQ(WindowLog[WindowLog.size() - 4], last.view());
+  EXPECT_EQ(WindowLog.back(), "show normal");
+}
+
+TEST_F(RealScan, EntriesThatCannotBeOpenedCount) {
+  TempTree tree;
+  tree.folder("a-folder");
+  tree.file("gone.bin", 10);
+  fs::remove(tree.dir / "gone.bin");  // listed, then deleted before its check
+  s.selectNextFile = 100;
+  prepare(3);
+  checkFile(tree.path("gone.bin"), Text("gone.bin"), 10);
+  EXPECT_EQ(Scan.openErrors, 1);
+  EXPECT_EQ(Scan.readErrors, 3);
+  // A folder handed to the check (scan all files, unusual attributes) fails
+  // to open like a missing file; with size 0 nothing is read.
+  checkFile(tree.path("a-folder"), Text("a-folder"), 0);
+  EXPECT_EQ(Scan.openErrors, 2);
+  EXPECT_EQ(Scan.readErrors, 3);
+  EXPECT_EQ(Scan.checkedBytes, 0);
+}
+
+TEST_F(RealScan, SparseFileBeyondFourGigabytes) {
+  TempTree tree;
+  const int64_t size = (int64_t{5} << 30) + 10;
+  std::string big = tree.path("big.bin");
+  ASSERT_TRUE(makeSparseFile(big.c_str(), size));
+  int error = -1;
+  std::vector<Listed> all = listAll(tree.root + "big*.*", &error);
+  ASSERT_EQ(error, 0);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].size, size);
+
+  s.bytesToReadAtOnce = 4096;
+  s.selectNextFile = 100;
+  prepare(77);
+  int beyond = 0, checks = 0;
+  for (; checks < 200 && beyond < 5; ++checks) {
+    checkFile(big, Text("big.bin"), size);
+    if (Scan.readPosition > (int64_t{4} << 30)) ++beyond;
+  }
+  EXPECT_EQ(beyond, 5);
+  EXPECT_EQ(Scan.readErrors, 0);
+  EXPECT_EQ(Scan.openErrors, 0);
+  EXPECT_EQ(Scan.checkedBytes, int64_t{checks} * 4096);
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+#include "scan/engine.h"
+
+namespace {
+
+constexpr uint32_t kPlainFolder = 0x10;
+constexpr uint32_t kPlaceholderAttributes = 0x3F;
+
+bool isDotEntry(const Text& name) { return name.view() == "." || name.view() == ".."; }
+
+// Opens the listing of rootFolder + subPath; the pattern stays in
+// Scan.pattern for the placeholder of a folder that cannot be listed.
+int openListing() {
+  Scan.pattern.assign(Scan.rootFolder);
+  Scan.pattern.append(Scan.subPath);
+  Scan.pattern.append("*.*");
+  int error = listFirst(Scan.pattern.c_str(), &Scan.listing, &Scan.entry);
+  if (error != 0) Scan.listing = kNoListing;
+  return error;
+}
+
+}  // namespace
+
+// The walk keeps no stack: it moves forward through one listing or down
+// into a subfolder, never back up. The pick draw comes before each advance,
+// so the first entry of a listing can be picked but never descended into.
+PickResult pickEntry() {
+  Scan.subPath.clear();
+  Scan.placeholder = false;
+  if (openListing() != 0) return PickResult::None;
+  const Settings& s = Scan.settings;
+  for (;;) {
+    if (chancePercent(s.skipFile)) return PickResult::Picked;
+    if (listNext(Scan.listing, &Scan.entry) != 0) return PickResult::Exhausted;
+    // Only folders with no other attribute bit are entered.
+    if (Scan.entry.attributes != kPlainFolder || isDotEntry(Scan.entry.name)) continue;
+    if (!chancePercent(s.selectSubfolder)) continue;
+    Scan.subPath.append(Scan.entry.name.view());
+    Scan.subPath.push_back('\\');
+    closeListing();
+    int64_t folderSize = Scan.entry.size;
+    if (openListing() != 0) {
+      // The entry stands for the folder that could not be listed: its name
+      // is the whole pattern, so a check of it fails to open.
+      Scan.placeholder = true;
+      Scan.entry.name = Text(Scan.pattern);
+      Scan.entry.attributes = kPlaceholderAttributes;
+      Scan.entry.size = folderSize;
+      return PickResult::Exhausted;
+    }
+  }
+}
+
+bool entryQualifies(PickResult result, const ListEntry& entry, const Settings& s) {
+  if (result == PickResult::None) return false;
+  if (s.scanAllFiles && !isDotEntry(entry.name)) {
+    uint32_t a = entry.attributes;
+    if (a != 0x10 && a != 0x12 && a != 0x15 && a != 0x16) return true;
+  }
+  if (entry.size <= 0) return false;
+  if (result != PickResult::Picked) return false;
+  if (entry.size <= s.bytesToReadAtOnce && s.skipSmallFiles) return false;
+  return true;
+}
+
+void closeListing() {
+  if (Scan.listing == kNoListing) return;
+  listClose(Scan.listing);
+  Scan.listing = kNoListing;
+}

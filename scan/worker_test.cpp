@@ -1,0 +1,164 @@
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/fake/fake.h"
+#include "scan/test_support.h"
+
+namespace {
+
+struct WorkerFixture : ScanFixture {
+  void SetUp() override {
+    resetFakePlatform();
+    resetScan();
+    s.windowRefresh = 100;
+  }
+  void showCounters() {
+    s.showCheckedBytes = true;
+    s.showOpenErrors = true;
+    s.showReadErrors = true;
+  }
+};
+
+const char* const kGivenBack[] = {"text StartButton: Start", "enable PathEdit: 1", "show normal"};
+
+std::vector<std::string> withWindowGivenBack(std::vector<std::string> lines) {
+  for (const char* line : kGivenBack) lines.push_back(line);
+  return lines;
+}
+
+TEST_F(WorkerFixture, OneErrorAllowedAndAnUnopenableFirstFile) {
+  FakePathText = "R:\\data\\*.txt";  // the mask is dropped
+  FakeFolders["R:\\data\\*.*"] = {{fakeEntry("bad.bin", 100), fakeEntry("good.bin", 100)}};
+  s.skipFile = 100;
+  s.showFileName = true;
+  s.stopAfterErrors = 1;
+  showCounters();
+  prepare();
+  runScan();
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text FileLine: \"R:\\data\\bad.bin\"",
+                                            "text CountersLine: checked 0B, opening errors: 1, reading errors: 3"}));
+  EXPECT_EQ(FakeOpens, std::vector<std::string>{"R:\\data\\bad.bin"});
+  EXPECT_EQ(ScanState.load(), 0);
+  EXPECT_EQ(FakeOpenListings, 0);
+}
+
+TEST_F(WorkerFixture, CheckedLimitWithTitlePercentage) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeEntry("big.bin", 1000)}};
+  FakeFiles["R:\\big.bin"].size = 1000;
+  s.skipFile = 100;
+  s.selectNextFile = 100;
+  s.bytesToReadAtOnce = 64;
+  s.stopAfterChecked = 100;
+  s.showCheckedBytes = true;
+  s.showCheckedBytesInPercents = true;
+  s.showFileName = true;
+  s.showReadByte = true;
+  s.showFileSize = true;
+  prepare(42);
+  runScan();
+  ASSERT_EQ(FakeReads.size(), 2u);
+  // The file line shows where the block read last began: 0 before the
+  // scan's first read.
+  Text second("text FileLine: byte: ");
+  second.appendInt(FakeReads[0].position);
+  second.append(" of \"R:\\big.bin\" (1000B)");
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text FileLine: byte: 0 of \"R:\\big.bin\" (1000B)",
+                                            "text MainWindow: Readsweeper 64%",
+                                            "text CountersLine: checked 64B (64%)", std::string(second.view()),
+                                            "text MainWindow: Readsweeper 128%",
+                                            "text CountersLine: checked 128B (128%)"}));
+  EXPECT_EQ(ScanState.load(), 0);
+}
+
+TEST_F(WorkerFixture, RootFromTheDefaultPathWhenTheTextHasNoFolder) {
+  const struct {
+    const char* text;
+    const char* defaultPath;
+    const char* pattern;
+  } cases[] = {
+      {"data", "R:\\default\\", "R:\\default\\*.*"},
+      {"", "", "*.*"},
+      {"C:/data/", "R:\\d\\", "R:\\d\\*.*"},
+      {"R:\\data", "R:\\unused\\", "R:\\*.*"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    resetFakePlatform();
+    resetScan();
+    FakePathText = c.text;
+    FakeFolders[c.pattern] = {{fakeEntry("f", 10)}};
+    FakeFiles[std::string(c.pattern, std::strlen(c.pattern) - 3) + "f"].size = 10;
+    s.skipFile = 100;
+    s.defaultInitPath = c.defaultPath;
+    s.stopAfterChecked = 1;
+    prepare();
+    runScan();
+    EXPECT_EQ(Scan.checkedBytes, 1);
+    EXPECT_EQ(Scan.openErrors, 0);
+  }
+}
+
+// Under "scan all files" a folder that cannot be listed counts as exactly
+// one opening error: its placeholder is handed to the check and is empty.
+TEST_F(WorkerFixture, UnlistableSubfolderIsOneOpeningError) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeFolderEntry("."), fakeFolderEntry("locked")}};
+  FakeFolders["R:\\locked\\*.*"].openError = 5;
+  s.skipFile = 0;
+  s.selectSubfolder = 100;
+  s.scanAllFiles = true;
+  s.stopAfterErrors = 1;
+  s.showOpenErrors = true;
+  s.showReadErrors = true;
+  prepare();
+  runScan();
+  EXPECT_EQ(FakeOpens, std::vector<std::string>{"R:\\locked\\R:\\locked\\*.*"});
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1, reading errors: 0"}));
+}
+
+TEST_F(WorkerFixture, CountersLineIsLeftAloneWhenNoneOfItsPiecesIsShown) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeEntry("f", 10)}};
+  s.skipFile = 100;
+  s.stopAfterErrors = 1;
+  s.measureReadingSpeed = true;
+  prepare();
+  runScan();
+  EXPECT_EQ(WindowLog, withWindowGivenBack({}));
+}
+
+TEST_F(WorkerFixture, StopFromAnotherThread) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeFolderEntry("."), fakeFolderEntry("sub"), fakeEntry("a", 5000)}};
+  FakeFolders["R:\\sub\\*.*"] = {{fakeFolderEntry("."), fakeFolderEntry(".."), fakeEntry("b", 300)}};
+  FakeFiles["R:\\a"].size = 5000;
+  FakeFiles["R:\\sub\\b"].size = 300;
+  s.bytesToReadAtOnce = 100;
+  s.measureReadingSpeed = true;
+  s.windowRefresh = 25;
+  showCounters();
+  prepare(9);
+  std::thread worker(runScan);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (FakeReadCount.load() < 1000 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_TRUE(requestScanStop());
+  worker.join();
+  EXPECT_GE(FakeReadCount.load(), 1000);
+  EXPECT_EQ(ScanState.load(), 0);
+  // A stop asked for after the end leaves the idle state alone.
+  EXPECT_FALSE(requestScanStop());
+  EXPECT_EQ(ScanState.load(), 0);
+  ASSERT_GE(WindowLog.size(), 4u);
+  std::vector<std::string> tail(WindowLog.end() - 4, WindowLog.end());
+  EXPECT_EQ(tail[0].rfind("text CountersLine: checked ", 0), 0u) << tail[0];
+  EXPECT_EQ(tail[1], kGivenBack[0]);
+  EXPECT_EQ(tail[2], kGivenBack[1]);
+  EXPECT_EQ(tail[3], kGivenBack[2]);
+  EXPECT_EQ(Scan.readErrors + Scan.openErrors, 0);
+  EXPECT_EQ(FakeOpenFiles, 0);
+  EXPECT_EQ(FakeOpenListings, 0);
+}
+
+}  // namespace
