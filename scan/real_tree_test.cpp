@@ -111,7 +111,7 @@ TEST(RealListing, PrefixAndMissingFolder) {
 
 struct RealScan : ScanFixture {
   void SetUp() override {
-    resetFakePlatform();
+    resetFakeWindow();
     resetScan();
   }
 };
@@ -170,7 +170,7 @@ TEST_F(RealScan, SparseFileBeyondFourGigabytes) {
   TempTree tree;
   const int64_t size = (int64_t{5} << 30) + 10;
   std::string big = tree.path("big.bin");
-  ASSERT_TRUE(makeSparseFile(big.c_str(), size));
+  ASSERT_TRUE(makeSparseFile((tree.dir / "big.bin").string().c_str(), size));
   int error = -1;
   std::vector<Listed> all = listAll(tree.root + "big*.*", &error);
   ASSERT_EQ(error, 0);

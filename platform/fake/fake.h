@@ -62,6 +62,8 @@ extern std::atomic<int64_t> FakeReadCount;
 extern std::vector<std::string> WindowLog;
 extern std::string FakePathText;  // what readControlText(PathEdit) returns
 const char* controlName(Control control);
+// Empties the log and the path text.
+void resetFakeWindow();
 
 // --- clock --------------------------------------------------------------------
 

@@ -61,8 +61,7 @@ void resetFakePlatform() {
   FakeOpenFiles = 0;
   FakeOpenListings = 0;
   FakeReadCount = 0;
-  WindowLog.clear();
-  FakePathText.clear();
+  resetFakeWindow();
   FakeTickCount = 0;
   FakeHundredths = 0;
   listings.clear();

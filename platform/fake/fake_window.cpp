@@ -15,6 +15,11 @@ const char* controlName(Control control) {
   return "?";
 }
 
+void resetFakeWindow() {
+  WindowLog.clear();
+  FakePathText.clear();
+}
+
 Text readControlText(Control control) {
   if (control == Control::PathEdit) return Text(FakePathText);
   return Text();
