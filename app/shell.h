@@ -1,0 +1,42 @@
+// The window side of the program: the main window and its controls, the
+// window procedure, starting a scan, and the handles and state they share.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Window handles, created once at start-up (main_window.cpp).
+extern HWND MainWindow;
+extern HWND PathEdit;
+extern HWND FileLine;
+extern HWND SettingsLine;
+extern HWND CountersLine;
+extern HWND VersionLine;
+extern HWND StartButton;
+extern HFONT NormalFont;
+extern HFONT BoldFont;
+// Client area of MainWindow as it was right after creation.
+extern RECT ClientRect;
+
+// The running scan's block buffer and the latest worker (scan_start.cpp).
+extern char* readBuffer;
+extern int64_t readBufferSize;
+extern HANDLE WorkerHandle;
+
+bool registerWindowClass();
+HWND createMainWindow();
+void createControls();
+void destroyControls();
+void deleteFonts();
+
+HWND createEdit(int16_t x, int16_t y, int16_t width, int16_t height);
+HWND createLabel(const char* text, int16_t x, int16_t y, int16_t width, int16_t height);
+HWND createButton(const char* text, int16_t x, int16_t y, int16_t width, int16_t height,
+                  bool enabled);
+HFONT createControlFont(int32_t height, int32_t width, int32_t weight, const char* faceName,
+                        bool underline);
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void startScan();
+void releaseReadBuffer();

@@ -1,0 +1,120 @@
+// What the user does to the window: typing a path, pressing Start or Stop,
+// closing. And the start of a scan.
+#include <cstdlib>
+
+#include "app/shell.h"
+#include "scan/scan.h"
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+
+char* readBuffer;
+int64_t readBufferSize;
+HANDLE WorkerHandle;
+
+namespace {
+
+// Control texts come through a buffer of this size and are cut to 255.
+constexpr int kTextBufferSize = 260;
+
+Text pathEditText() {
+  char buffer[kTextBufferSize] = {};
+  GetWindowTextA(PathEdit, buffer, kTextBufferSize);
+  return textToString(buffer);
+}
+
+// A path naming a drive is used only when that drive shows at least one
+// entry: "C:\data" looks at "C:\*.*", "C:x" at "C:x*.*", "C:" at "C:*.*".
+bool drivePathReachable(const Text& path) {
+  if (path.size() < 2 || path[1] != ':') return true;
+  Text mask(path.view().substr(0, 3));
+  mask += "*.*";
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(mask.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+DWORD WINAPI scanWorkerMain(LPVOID) {
+  runScan();
+  return 0;
+}
+
+// A start that cannot have its buffer or its worker leaves the window as
+// an idle one, like a refused drive.
+void refuseStart() {
+  releaseReadBuffer();
+  ScanState.store(0);
+  SetWindowTextA(StartButton, "Start");
+  EnableWindow(PathEdit, TRUE);
+  if (IsIconic(MainWindow)) ShowWindow(MainWindow, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+void releaseReadBuffer() {
+  std::free(readBuffer);
+  readBuffer = nullptr;
+  readBufferSize = 0;
+}
+
+void startScan() {
+  Text path = pathEditText();
+  if (!drivePathReachable(path)) return;
+  saveSettings(settings);
+  refreshSettingsLine(settings);
+  EnableWindow(PathEdit, FALSE);
+  SetWindowTextA(StartButton, "Stop");
+
+  releaseReadBuffer();
+  int64_t size = settings.bytesToReadAtOnce > 0 ? settings.bytesToReadAtOnce : 1;
+  readBuffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(size)));
+  if (!readBuffer) {
+    refuseStart();
+    return;
+  }
+  readBufferSize = size;
+
+  ScanState.store(1);
+  // The scan works from its own copy of the settings, so the reloads while
+  // it stops never change what it reads, and never the buffer's size.
+  prepareScan(settings, readBuffer, readBufferSize, GetTickCount());
+  if (settings.runMinimized) ShowWindow(MainWindow, SW_MINIMIZE);
+
+  // The previous worker has ended (it set the idle state as its last act);
+  // only its handle is left.
+  if (WorkerHandle) CloseHandle(WorkerHandle);
+  WorkerHandle = CreateThread(nullptr, 0, scanWorkerMain, nullptr, 0, nullptr);
+  if (!WorkerHandle) refuseStart();
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY: {
+      RECT outer = {};
+      GetWindowRect(window, &outer);
+      settings.windowX = static_cast<int16_t>(outer.left);
+      settings.windowY = static_cast<int16_t>(outer.top);
+      PostQuitMessage(0);
+      return 0;
+    }
+    case WM_COMMAND: {
+      HWND control = reinterpret_cast<HWND>(lParam);
+      WORD notification = HIWORD(wParam);
+      if (notification == EN_CHANGE && control == PathEdit && PathEdit) {
+        settings.checkFiles = pathEditText();
+      } else if (notification == BN_CLICKED && control == StartButton && StartButton) {
+        int16_t state = ScanState.load();
+        if (state == 0) {
+          startScan();
+        } else if (state == 1) {
+          requestScanStop();
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
