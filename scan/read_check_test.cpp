@@ -165,6 +165,7 @@ TEST_F(ReadCheckFixture, BlocksAboveSixteenBitsAreReadWhole) {
 struct StopCase {
   const char* what;
   bool unopenable;
+  bool failPositioning;
   int32_t stopAfterErrors;
   int32_t stopAfterChecked;
   int32_t repeatRead;
@@ -179,17 +180,22 @@ TEST_F(ReadCheckFixture, StopRules) {
   const StopCase cases[] = {
       // The error rule fires right after the failed open; one block read of
       // the file still happens and adds its three reading errors.
-      {"one error allowed, unopenable file", true, 1, 0, 5, 1, false, 0, 0, 3},
-      {"checked limit ends the repeats", false, 0, 100, 5, 1, false, 2, 128, 0},
-      {"checked limit ends the positions", false, 0, 100, 1, 1, false, 2, 128, 0},
-      {"stop during the walk still reads one block", false, 0, 0, 3, 1, true, 1, 64, 0},
-      {"no limits: all repeats at one position", false, 0, 0, 3, 100, false, 3, 192, 0},
+      {"one error allowed, unopenable file", true, false, 1, 0, 5, 1, false, 0, 0, 3},
+      // The error rule after a read sees its error before its bytes count.
+      {"a reading error ends the repeats", false, true, 1, 0, 5, 1, false, 1, 64, 1},
+      {"checked limit ends the repeats", false, false, 0, 100, 5, 1, false, 2, 128, 0},
+      {"checked limit ends the positions", false, false, 0, 100, 1, 1, false, 2, 128, 0},
+      {"stop during the walk still reads one block", false, false, 0, 0, 3, 1, true, 1, 64, 0},
+      {"no limits: all repeats at one position", false, false, 0, 0, 3, 100, false, 3, 192, 0},
   };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.what);
     resetFakePlatform();
     resetScan();
-    if (!c.unopenable) FakeFiles["R:\\f"].size = 1000;
+    if (!c.unopenable) {
+      FakeFiles["R:\\f"].size = 1000;
+      FakeFiles["R:\\f"].failPositioning = c.failPositioning;
+    }
     s.bytesToReadAtOnce = 64;
     s.stopAfterErrors = c.stopAfterErrors;
     s.stopAfterChecked = c.stopAfterChecked;

@@ -57,6 +57,7 @@ TEST_F(WorkerFixture, CheckedLimitWithTitlePercentage) {
   s.showReadByte = true;
   s.showFileSize = true;
   prepare(42);
+  Scan.readPosition = 999;  // left from an earlier scan
   runScan();
   ASSERT_EQ(FakeReads.size(), 2u);
   // The file line shows where the block read last began: 0 before the
@@ -127,6 +128,20 @@ TEST_F(WorkerFixture, CountersLineIsLeftAloneWhenNoneOfItsPiecesIsShown) {
   prepare();
   runScan();
   EXPECT_EQ(WindowLog, withWindowGivenBack({}));
+}
+
+// However seldom the lines are refreshed, a stopping scan writes its last
+// counts.
+TEST_F(WorkerFixture, LastCountersLineNeedsNoDraw) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeEntry("f", 10)}};
+  s.skipFile = 100;
+  s.windowRefresh = 1;
+  s.stopAfterErrors = 1;
+  s.showOpenErrors = true;
+  prepare();
+  runScan();
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1"}));
 }
 
 TEST_F(WorkerFixture, StopFromAnotherThread) {
