@@ -119,6 +119,31 @@ TEST_F(WorkerFixture, UnlistableSubfolderIsOneOpeningError) {
   EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1, reading errors: 0"}));
 }
 
+// Paths longer than any displayed text are held whole by the walk and
+// the read check.
+TEST_F(WorkerFixture, LongPathsAreNeverCut) {
+  const std::string level(120, 'd');
+  FakePathText = "R:\\";
+  std::string folder = "R:\\";
+  for (int depth = 0; depth < 3; ++depth) {
+    FakeFolders[folder + "*.*"] = {{fakeFolderEntry("."), fakeFolderEntry(level.c_str())}};
+    folder += level + "\\";
+  }
+  FakeFolders[folder + "*.*"] = {{fakeFolderEntry("."), fakeEntry("leaf.bin", 10)}};
+  FakeFiles[folder + "leaf.bin"].size = 10;
+  s.skipFile = 0;
+  s.selectSubfolder = 100;
+  s.scanAllFiles = true;
+  s.stopAfterChecked = 1;
+  s.showFileName = true;
+  prepare();
+  runScan();
+  EXPECT_EQ(FakeOpens, std::vector<std::string>{folder + "leaf.bin"});
+  EXPECT_EQ(Scan.checkedBytes, 1);  // one block of the default single byte
+  // The file line, too long for the window, falls back to the name.
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text FileLine: \"leaf.bin\""}));
+}
+
 TEST_F(WorkerFixture, CountersLineIsLeftAloneWhenNoneOfItsPiecesIsShown) {
   FakePathText = "R:\\";
   FakeFolders["R:\\*.*"] = {{fakeEntry("f", 10)}};
