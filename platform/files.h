@@ -18,7 +18,8 @@ constexpr FileHandle kNoFile = -1;
 int findEntryByName(const char* name, Text* storedName);
 
 // Opens an existing file for reading only. Others may go on reading, writing
-// and deleting it meanwhile; a file held open without sharing fails.
+// and deleting it meanwhile; a file held open without sharing fails, and so
+// does a folder.
 int openFileForReading(const char* path, FileHandle* file);
 
 // Creates a file for writing, or empties it when it exists.
@@ -31,7 +32,8 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got);
 // Writes all `size` bytes or fails.
 int writeFile(FileHandle file, const void* bytes, uint32_t size);
 
-// Writes what was written so far through to the disk.
+// Writes what was written so far through to the disk (before a file is put
+// in the place of another, so that the replacement is never found empty).
 int flushFile(FileHandle file);
 
 // Moves the position to `offset` bytes from the start of the file.
