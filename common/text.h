@@ -19,6 +19,7 @@ class Text {
   Text& append(char c);
   Text& appendInt(int64_t value);  // plain decimal, "-" only when negative
   Text& operator+=(std::string_view bytes) { return append(bytes); }
+  Text& operator+=(const char* zeroTerminated) { return append(zeroTerminated); }
   Text& operator+=(const Text& other) { return append(other.view()); }
   Text& operator+=(char c) { return append(c); }
 
@@ -40,6 +41,10 @@ class Text {
   friend bool operator!=(const Text& a, const Text& b) { return !(a == b); }
   friend bool operator==(const Text& a, std::string_view b) { return a.view() == b; }
   friend bool operator!=(const Text& a, std::string_view b) { return a.view() != b; }
+  // A literal converts both to a Text and to a string_view; these take it
+  // directly.
+  friend bool operator==(const Text& a, const char* b) { return a.view() == std::string_view(b); }
+  friend bool operator!=(const Text& a, const char* b) { return a.view() != std::string_view(b); }
 
  private:
   uint8_t size_ = 0;
@@ -48,6 +53,7 @@ class Text {
 
 inline Text operator+(Text a, std::string_view b) { return a.append(b); }
 inline Text operator+(Text a, const Text& b) { return a.append(b.view()); }
+inline Text operator+(Text a, const char* b) { return a.append(b); }
 
 // Turns a zero-terminated buffer fetched from a control into a text: its
 // first 255 characters, or the empty text for an empty buffer.
