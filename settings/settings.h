@@ -44,3 +44,10 @@ void setDefaultSettings(Settings& s);
 
 // The display flags that are on when there is no settings file.
 void applyNoFileDefaults(Settings& s);
+
+struct ParsedSettingLine;
+
+// Applies one line of the settings file, already split by parseSettingLine:
+// a flag line turns its flag on, a key line sets its field when the value is
+// acceptable. Every other line, and every unacceptable value, changes nothing.
+void applySettingLine(Settings& s, const Text& line, const ParsedSettingLine& parsed);

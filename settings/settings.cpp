@@ -1,0 +1,111 @@
+#include "settings/settings.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "settings/settings_file.h"
+
+Settings settings;
+
+void setDefaultSettings(Settings& s) { s = Settings(); }
+
+void applyNoFileDefaults(Settings& s) {
+  s.showCheckedBytes = true;
+  s.showReadErrors = true;
+  s.showOpenErrors = true;
+  s.showFileName = true;
+  s.showFullFileSize = true;
+}
+
+namespace {
+
+struct FlagKey {
+  std::string_view key;
+  bool Settings::*field;
+};
+
+// In the order in which lines are tested against them.
+constexpr FlagKey kFlagKeys[] = {
+    {"instant start", &Settings::instantStart},
+    {"show checked bytes", &Settings::showCheckedBytes},
+    {"show read errors", &Settings::showReadErrors},
+    {"show open errors", &Settings::showOpenErrors},
+    {"show file name", &Settings::showFileName},
+    {"show file size", &Settings::showFileSize},
+    {"measure reading speed", &Settings::measureReadingSpeed},
+    {"show checked bytes in percents", &Settings::showCheckedBytesInPercents},
+    {"skip small files", &Settings::skipSmallFiles},
+    {"show full file size", &Settings::showFullFileSize},
+    {"run minimized", &Settings::runMinimized},
+    {"scan all files", &Settings::scanAllFiles},
+    {"show setup", &Settings::showSetup},
+    {"show read byte", &Settings::showReadByte},
+};
+
+struct TextKey {
+  std::string_view key;
+  Text Settings::*field;
+};
+
+constexpr TextKey kTextKeys[] = {
+    {"check files:", &Settings::checkFiles},
+    {"default init path:", &Settings::defaultInitPath},
+};
+
+// A number key names exactly one field, of one of three widths.
+struct NumberKey {
+  std::string_view key;
+  int32_t low;
+  int32_t high;
+  int32_t Settings::*int32Field;
+  uint8_t Settings::*uint8Field;
+  int16_t Settings::*int16Field;
+};
+
+constexpr int32_t kMax = INT32_MAX;
+
+constexpr NumberKey kNumberKeys[] = {
+    {"stop after checked:", 0, kMax, &Settings::stopAfterChecked, nullptr, nullptr},
+    {"stop after errors:", 0, kMax, &Settings::stopAfterErrors, nullptr, nullptr},
+    {"window refresh:", 1, 100, nullptr, &Settings::windowRefresh, nullptr},
+    {"select next file:", 1, 100, nullptr, &Settings::selectNextFile, nullptr},
+    {"skip file:", 0, 100, nullptr, &Settings::skipFile, nullptr},
+    {"bytes to read at once:", 1, kMax, &Settings::bytesToReadAtOnce, nullptr, nullptr},
+    {"repeat read:", 1, kMax, &Settings::repeatRead, nullptr, nullptr},
+    {"select subfolder:", 1, 100, nullptr, &Settings::selectSubfolder, nullptr},
+    {"window horizontal position:", 0, kMax, nullptr, nullptr, &Settings::windowY},
+    {"window vertical position:", 0, kMax, nullptr, nullptr, &Settings::windowX},
+};
+
+}  // namespace
+
+void applySettingLine(Settings& s, const Text& line, const ParsedSettingLine& parsed) {
+  for (const FlagKey& k : kFlagKeys) {
+    if (line == k.key) {
+      s.*k.field = true;
+      return;
+    }
+  }
+  for (const TextKey& k : kTextKeys) {
+    if (parsed.key == k.key) {
+      s.*k.field = parsed.valueText;
+      return;
+    }
+  }
+  for (const NumberKey& k : kNumberKeys) {
+    if (parsed.key != k.key) continue;
+    // A rejected value leaves the field as it was: the default, or what an
+    // earlier line of the same file set.
+    if (parsed.numberError != 0 || parsed.number < k.low || parsed.number > k.high) return;
+    if (k.int32Field) {
+      s.*k.int32Field = parsed.number;
+    } else if (k.uint8Field) {
+      s.*k.uint8Field = static_cast<uint8_t>(parsed.number);
+    } else {
+      // Positions above 32767 keep their low 16 bits and so turn negative;
+      // window creation then puts the window at 0.
+      s.*k.int16Field = static_cast<int16_t>(static_cast<uint16_t>(parsed.number & 0xFFFF));
+    }
+    return;
+  }
+}

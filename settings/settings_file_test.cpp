@@ -1,0 +1,301 @@
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/test_support.h"
+#include "platform/files.h"
+
+namespace {
+
+const std::string kIni = "Readsweeper.ini";
+const std::string kTmp = "Readsweeper.tmp";
+const std::string kCtrlZ(1, '\x1a');
+
+std::string repeat(char c, std::size_t n) { return std::string(n, c); }
+
+// The names in the current directory.
+std::vector<std::string> entries() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(".", ec)) names.push_back(e.path().filename().string());
+  return names;
+}
+
+Settings loadFrom(const std::string& content) {
+  writeTestFile(kIni, content);
+  Settings s;
+  loadSettings(s);
+  return s;
+}
+
+}  // namespace
+
+TEST(SettingsFile, LoadsEveryKindOfLineEnd) {
+  ScopedTempDir dir;
+  const struct {
+    const char* name;
+    std::string content;
+  } cases[] = {
+      {"CR LF", "show setup\r\ncheck files: C:\\\r\nwindow refresh: 30\r\n"},
+      {"LF", "show setup\ncheck files: C:\\\nwindow refresh: 30\n"},
+      {"CR", "show setup\rcheck files: C:\\\rwindow refresh: 30\r"},
+      {"none at the end", "show setup\r\ncheck files: C:\\\nwindow refresh: 30"},
+      {"mixed, blank lines", "\r\n\nshow setup\r\r\ncheck files: C:\\\r\n\rwindow refresh: 30\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    Settings s = loadFrom(c.content);
+    EXPECT_TRUE(s.showSetup) << c.name;
+    EXPECT_EQ(s.checkFiles, "C:\\") << c.name;  // no CR left in the value
+    EXPECT_EQ(s.windowRefresh, 30) << c.name;
+    EXPECT_FALSE(s.showFileName) << c.name;  // a file exists: no no-file defaults
+  }
+}
+
+TEST(SettingsFile, LoadStopsAtCtrlZAndCutsLongLines) {
+  ScopedTempDir dir;
+  Settings s = loadFrom("show setup\r\n" + kCtrlZ + "junk\r\nrun minimized\r\n");
+  EXPECT_TRUE(s.showSetup);
+  EXPECT_FALSE(s.runMinimized);
+
+  // Only a line that begins with it ends the file.
+  s = loadFrom("show setup\r\nnote " + kCtrlZ + "\r\nrun minimized\r\n");
+  EXPECT_TRUE(s.runMinimized);
+
+  // The first line is always read, Ctrl-Z or not.
+  s = loadFrom(kCtrlZ + "\r\nrun minimized\r\n");
+  EXPECT_TRUE(s.runMinimized);
+
+  // The rest of a long line is skipped, not read as a line of its own.
+  s = loadFrom("check files: " + repeat('a', 300) + "\r\n" + repeat('x', 255) + "show setup\r\nrepeat read: 4\r\n");
+  EXPECT_EQ(s.checkFiles, repeat('a', 242));
+  EXPECT_FALSE(s.showSetup);
+  EXPECT_EQ(s.repeatRead, 4);
+}
+
+TEST(SettingsFile, LoadWithoutFileOrFromAnEmptyOne) {
+  ScopedTempDir dir;
+  Settings s;
+  s.repeatRead = 9;
+  loadSettings(s);
+  EXPECT_TRUE(s.showCheckedBytes && s.showReadErrors && s.showOpenErrors && s.showFileName && s.showFullFileSize);
+  EXPECT_FALSE(s.showFileSize || s.instantStart || s.showSetup);
+  EXPECT_EQ(s.repeatRead, 1);
+  EXPECT_FALSE(testEntryExists(kIni));
+
+  s = loadFrom("");
+  EXPECT_FALSE(s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.showFileName || s.showFullFileSize);
+  EXPECT_EQ(s.windowRefresh, 25);
+}
+
+TEST(SettingsFile, SaveRewritesOnlyTheThreeKeys) {
+  ScopedTempDir dir;
+  Settings s;
+  s.checkFiles = "D:\\tmp\\";
+  s.windowY = 120;  // "window horizontal position:"
+  s.windowX = -1;   // "window vertical position:"
+  const std::string longNote = "note " + repeat('n', 400);
+  const struct {
+    const char* name;
+    std::string before;
+    std::string after;
+  } cases[] = {
+      {"LF ends, none at the end", "show setup\ncheck files: C:\\\nwindow refresh: 30",
+       "show setup\r\ncheck files: D:\\tmp\\\r\nwindow refresh: 30\r\n"},
+      {"CR ends", "check files: C:\\\rshow setup\r", "check files: D:\\tmp\\\r\nshow setup\r\n"},
+      {"crossed positions and duplicates",
+       "window vertical position: 5\r\nwindow horizontal position: 6\r\ncheck files:\r\n"
+       "window horizontal position: x\r\ncheck files:C:\\\r\n",
+       "window vertical position: -1\r\nwindow horizontal position: 120\r\ncheck files: D:\\tmp\\\r\n"
+       "window horizontal position: 120\r\ncheck files: D:\\tmp\\\r\n"},
+      {"no lines added", "show setup\r\n", "show setup\r\n"},
+      {"empty file", "", "\r\n"},
+      {"one line end", "\n", "\r\n"},
+      {"misspelt keys stay", "Check files: C:\\\r\ncheck files : C:\\\r\ncheck  files: C:\\\r\n",
+       "Check files: C:\\\r\ncheck files : C:\\\r\ncheck  files: C:\\\r\n"},
+      {"blank lines stay", "\r\n\r\ncheck files: C:\\\n\n", "\r\n\r\ncheck files: D:\\tmp\\\r\n\r\n"},
+      {"a long line keeps its length", longNote + "\ncheck files: C:\\\n",
+       longNote + "\r\ncheck files: D:\\tmp\\\r\n"},
+      {"a long refreshed line is rebuilt", "check files: " + repeat('c', 300) + "\r\nshow setup\r\n",
+       "check files: D:\\tmp\\\r\nshow setup\r\n"},
+      {"the Ctrl-Z tail is kept as it stands",
+       "check files: C:\\\n" + kCtrlZ + "\ncheck files: E:\\\nwindow vertical position: 3",
+       "check files: D:\\tmp\\\r\n" + kCtrlZ + "\ncheck files: E:\\\nwindow vertical position: 3"},
+      {"a first line with Ctrl-Z is a line", kCtrlZ + "x\ncheck files: C:\\", kCtrlZ + "x\r\ncheck files: D:\\tmp\\\r\n"},
+  };
+  for (const auto& c : cases) {
+    writeTestFile(kIni, c.before);
+    saveSettings(s);
+    EXPECT_EQ(readTestFile(kIni), c.after) << c.name;
+    EXPECT_FALSE(testEntryExists(kTmp)) << c.name;
+  }
+}
+
+TEST(SettingsFile, SaveCutsTheRefreshedLineAt255Characters) {
+  ScopedTempDir dir;
+  Settings s;
+  s.checkFiles = Text(repeat('p', 250));
+  writeTestFile(kIni, "check files: C:\\\r\n");
+  saveSettings(s);
+  EXPECT_EQ(readTestFile(kIni), "check files: " + repeat('p', 242) + "\r\n");
+  Settings again;
+  loadSettings(again);
+  EXPECT_EQ(again.checkFiles, repeat('p', 242));
+}
+
+TEST(SettingsFile, SaveAndLoadRoundTrip) {
+  ScopedTempDir dir;
+  writeTestFile(kIni,
+                "show setup\r\ncheck files: C:\\\r\nwindow horizontal position: 1\r\nwindow vertical position: 2\r\n");
+  Settings s;
+  loadSettings(s);
+  s.checkFiles = "E:\\photos\\";
+  s.windowY = 300;
+  s.windowX = 40;
+  saveSettings(s);
+  Settings back;
+  loadSettings(back);
+  EXPECT_TRUE(back.showSetup);
+  EXPECT_EQ(back.checkFiles, "E:\\photos\\");
+  EXPECT_EQ(back.windowY, 300);
+  EXPECT_EQ(back.windowX, 40);
+}
+
+TEST(SettingsFile, SaveWithoutFileCreatesNothing) {
+  ScopedTempDir dir;
+  Settings s;
+  s.checkFiles = "C:\\";
+  saveSettings(s);
+  EXPECT_TRUE(entries().empty());
+  loadSettings(s);
+  saveSettings(s);
+  EXPECT_TRUE(entries().empty());
+}
+
+TEST(SettingsFile, SaveOverwritesAStaleTemporaryFile) {
+  ScopedTempDir dir;
+  writeTestFile(kTmp, repeat('t', 5000));
+  writeTestFile(kIni, "show setup\n");
+  saveSettings(Settings());
+  EXPECT_EQ(readTestFile(kIni), "show setup\r\n");
+  EXPECT_EQ(entries(), std::vector<std::string>{kIni});
+}
+
+TEST(SettingsFile, UsesTheNameAsTheDirectoryStoresIt) {
+  ScopedTempDir dir;
+  writeTestFile("READSWEEPER.INI", "show setup\ncheck files: C:\\\n");
+  Settings s;
+  loadSettings(s);
+#ifdef _WIN32
+  // Names match in any letter case; the rewrite keeps the stored spelling.
+  EXPECT_TRUE(s.showSetup);
+  s.checkFiles = "D:\\";
+  saveSettings(s);
+  EXPECT_EQ(entries(), std::vector<std::string>{"READSWEEPER.INI"});
+  EXPECT_EQ(readTestFile("READSWEEPER.INI"), "show setup\r\ncheck files: D:\\\r\n");
+#else
+  // Names match exactly: this is no settings file.
+  EXPECT_FALSE(s.showSetup);
+  EXPECT_TRUE(s.showFileName);
+  saveSettings(s);
+  EXPECT_EQ(entries(), std::vector<std::string>{"READSWEEPER.INI"});
+  EXPECT_EQ(readTestFile("READSWEEPER.INI"), "show setup\ncheck files: C:\\\n");
+#endif
+}
+
+// A failed file operation ends the process with the report; the death tests
+// run it in a child process. Under Wine they cannot run: the report is a
+// task-modal message box that would wait for a click.
+TEST(SettingsFileDeathTest, AFolderInPlaceOfTheFileIsFatal) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the report is a message box";
+#else
+  ScopedTempDir dir;
+  ASSERT_TRUE(std::filesystem::create_directory(kIni));
+  FileHandle file = kNoFile;
+  int code = openFileForReading(kIni.c_str(), &file);
+  ASSERT_NE(code, 0);
+  Settings s;
+  EXPECT_EXIT(loadSettings(s), testing::ExitedWithCode(code),
+              "^Runtime error " + std::to_string(code) + " at 0x00000101\n$");
+  EXPECT_EXIT(saveSettings(s), testing::ExitedWithCode(code),
+              "^Runtime error " + std::to_string(code) + " at 0x00000201\n$");
+#endif
+}
+
+TEST(SettingsFileDeathTest, AFailedSaveLeavesTheFileWhole) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the report is a message box";
+#else
+  ScopedTempDir dir;
+  const std::string before = "show setup\ncheck files: C:\\\n";
+  writeTestFile(kIni, before);
+  ASSERT_TRUE(std::filesystem::create_directory(kTmp));
+  FileHandle file = kNoFile;
+  int code = createFileForWriting(kTmp.c_str(), &file);
+  ASSERT_NE(code, 0);
+  Settings s;
+  s.checkFiles = "D:\\";
+  EXPECT_EXIT(saveSettings(s), testing::ExitedWithCode(code),
+              "Runtime error " + std::to_string(code) + " at 0x00000211");
+  EXPECT_EQ(readTestFile(kIni), before);
+#endif
+}
+
+// The file layer itself, as the settings file and the scan use it.
+TEST(FileLayer, ReadsWritesPositionsAndReplaces) {
+  ScopedTempDir dir;
+  FileHandle w = kNoFile;
+  ASSERT_EQ(createFileForWriting("a.bin", &w), 0);
+  ASSERT_EQ(writeFile(w, "0123456789", 10), 0);
+  // The scan opens files that others are writing.
+  FileHandle r = kNoFile;
+  ASSERT_EQ(openFileForReading("a.bin", &r), 0);
+  EXPECT_EQ(flushFile(w), 0);
+  EXPECT_EQ(closeFile(w), 0);
+
+  char buffer[16] = {};
+  uint32_t got = 99;
+  EXPECT_EQ(positionFile(r, 6), 0);
+  EXPECT_EQ(readFile(r, buffer, sizeof buffer, &got), 0);
+  EXPECT_EQ(std::string(buffer, got), "6789");
+  EXPECT_EQ(readFile(r, buffer, sizeof buffer, &got), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(positionFile(r, 20), 0);  // past the end is no error; the read then gets nothing
+  EXPECT_EQ(readFile(r, buffer, sizeof buffer, &got), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_NE(positionFile(r, -1), 0);
+  EXPECT_EQ(closeFile(r), 0);
+
+  writeTestFile("b.bin", "old");
+  EXPECT_EQ(replaceFile("a.bin", "b.bin"), 0);
+  EXPECT_EQ(readTestFile("b.bin"), "0123456789");
+  EXPECT_FALSE(testEntryExists("a.bin"));
+  EXPECT_EQ(deleteFile("b.bin"), 0);
+  EXPECT_TRUE(entries().empty());
+}
+
+TEST(FileLayer, FailuresReportACode) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(std::filesystem::create_directory("folder"));
+  writeTestFile("x.txt", "x");
+  FileHandle f = kNoFile;
+  EXPECT_NE(openFileForReading("missing.txt", &f), 0);
+  EXPECT_EQ(f, kNoFile);
+  EXPECT_NE(openFileForReading("folder", &f), 0);
+  EXPECT_EQ(f, kNoFile);
+  EXPECT_NE(deleteFile("missing.txt"), 0);
+  EXPECT_NE(replaceFile("missing.txt", "x.txt"), 0);
+  Text stored("unchanged");
+  EXPECT_NE(findEntryByName("missing.txt", &stored), 0);
+
+  // Backslashes separate folders on both systems; folders are found too.
+  writeTestFile("folder/y.txt", "why");
+  EXPECT_EQ(openFileForReading("folder\\y.txt", &f), 0);
+  EXPECT_EQ(closeFile(f), 0);
+  EXPECT_EQ(findEntryByName("folder", &stored), 0);
+  EXPECT_EQ(stored, "folder");
+}
