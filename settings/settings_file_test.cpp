@@ -146,24 +146,6 @@ TEST(SettingsFile, SaveCutsTheRefreshedLineAt255Characters) {
   EXPECT_EQ(again.checkFiles, repeat('p', 242));
 }
 
-TEST(SettingsFile, SaveAndLoadRoundTrip) {
-  ScopedTempDir dir;
-  writeTestFile(kIni,
-                "show setup\r\ncheck files: C:\\\r\nwindow horizontal position: 1\r\nwindow vertical position: 2\r\n");
-  Settings s;
-  loadSettings(s);
-  s.checkFiles = "E:\\photos\\";
-  s.windowY = 300;
-  s.windowX = 40;
-  saveSettings(s);
-  Settings back;
-  loadSettings(back);
-  EXPECT_TRUE(back.showSetup);
-  EXPECT_EQ(back.checkFiles, "E:\\photos\\");
-  EXPECT_EQ(back.windowY, 300);
-  EXPECT_EQ(back.windowX, 40);
-}
-
 TEST(SettingsFile, SaveWithoutFileCreatesNothing) {
   ScopedTempDir dir;
   Settings s;
