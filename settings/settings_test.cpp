@@ -120,7 +120,7 @@ TEST(SettingsRecord, AcceptanceRules) {
       {{"window refresh: 356"}, "windowRefresh=", "25"},  // 356 would wrap to 100 in a byte
       {{"window refresh:50"}, "windowRefresh=", "25"},  // "5" separates, 0 is out of range
       {{"window refresh:5"}, "windowRefresh=", "25"},   // one character: no number
-      {{"window refresh:   25"}, "windowRefresh=", "25"},
+      {{"window refresh:   30"}, "windowRefresh=", "30"},  // two blanks left after the separator
       {{"window refresh: 30 "}, "windowRefresh=", "25"},
       {{"window refresh: 2x"}, "windowRefresh=", "25"},
       {{"window refresh: $1E"}, "windowRefresh=", "30"},
