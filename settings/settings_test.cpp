@@ -131,7 +131,7 @@ TEST(SettingsRecord, AcceptanceRules) {
       {{"select subfolder: 0"}, "selectSubfolder=", "25"},
       {{"stop after errors: -1"}, "stopAfterErrors=", "0"},
       {{"stop after errors: 12", "stop after errors: -1"}, "stopAfterErrors=", "12"},
-      {{"stop after errors:10"}, "stopAfterErrors=", "0"},
+      {{"stop after errors: 12", "stop after errors:10"}, "stopAfterErrors=", "0"},  // "1" separates, 0 is taken
       {{"stop after checked: 2147483647"}, "stopAfterChecked=", "2147483647"},
       {{"stop after checked: 2147483648"}, "stopAfterChecked=", "0"},
       {{"stop after checked: $FFFFFFFF"}, "stopAfterChecked=", "0"},  // -1
