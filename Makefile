@@ -19,7 +19,8 @@ $(CONFIGS): deps
 	cmake --preset $@ >/dev/null
 	cmake --build --preset $@
 
-test-%: %
+# Static pattern: a plain pattern rule is never searched for phony targets.
+$(addprefix test-,$(CONFIGS)): test-%: %
 	ctest --preset $*
 
 test: deps
