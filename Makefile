@@ -27,7 +27,7 @@ test: deps
 	$(MAKE) --no-print-directory test-native test-native-asan test-native-tsan test-windows
 
 run: windows
-	tools/run-demo
+	READSWEEPER_DISPLAY=host tools/run-demo
 
 clean:
 	rm -rf build
