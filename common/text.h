@@ -1,6 +1,7 @@
-// The program's one text type: a byte string of at most 255 characters.
-// Appending never grows a text past its 255th character: whatever does not
-// fit is dropped, so no caller can build a longer text by accident.
+// The program's one text type: a UTF-8 byte string of at most 255 bytes.
+// Appending never grows a text past its 255th byte: whatever does not fit is
+// dropped, so no caller can build a longer text by accident, and a cut never
+// leaves part of a multi-byte character behind.
 #pragma once
 
 #include <cstddef>
@@ -56,5 +57,18 @@ inline Text operator+(Text a, const Text& b) { return a.append(b.view()); }
 inline Text operator+(Text a, const char* b) { return a.append(b); }
 
 // Turns a zero-terminated buffer fetched from a control into a text: its
-// first 255 characters, or the empty text for an empty buffer.
+// first 255 bytes (less a character that would be cut), or the empty text
+// for an empty buffer.
 Text textToString(const char* buffer);
+
+// Whether the bytes are well-formed UTF-8: shortest forms only, no
+// surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view bytes);
+
+// The number of characters: each well-formed UTF-8 sequence counts as one,
+// and so does each byte that is not part of one.
+std::size_t countCharacters(std::string_view bytes);
+
+// The number of bytes that the first `characters` characters take (all of
+// the text when it has fewer), counted as countCharacters does.
+std::size_t bytesOfCharacters(std::string_view bytes, std::size_t characters);
