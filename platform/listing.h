@@ -5,12 +5,11 @@
 #pragma once
 
 #include <cstdint>
-
-#include "common/text.h"
+#include <string>
 
 struct ListEntry {
-  Text name;            // the entry's own name, without any path
-  int64_t size = 0;     // full size in bytes; 0 for folders
+  std::string name;         // the entry's own name in UTF-8, whole, without any path
+  int64_t size = 0;         // full size in bytes; 0 for folders
   uint32_t attributes = 0;  // the attribute word: 0x10 folder, 0x20 archive, ...
 };
 

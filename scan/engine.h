@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/text.h"
 #include "platform/files.h"
@@ -78,7 +79,7 @@ void closeListing();
 
 // Reads randomly placed blocks of the file at `path` of `size` bytes; `name`
 // is the entry's own name for the file line.
-void checkFile(const std::string& path, const Text& name, int64_t size);
+void checkFile(const std::string& path, std::string_view name, int64_t size);
 
 // --- speed --------------------------------------------------------------------
 
@@ -104,8 +105,8 @@ Text formatSpeed(int64_t bytesPerSecond);
 // checked * 100 / limit rounded ties to even, without overflow; limit > 0.
 int64_t percentOf(int64_t checked, int64_t limit);
 
-Text composeFileLine(const Text& name, int64_t size);
-void showFileLine(const Text& name, int64_t size);
+Text composeFileLine(std::string_view name, int64_t size);
+void showFileLine(std::string_view name, int64_t size);
 void updateTitlePercent();
 Text composeCountersLine();
 void showCountersLine();

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::size_t kLineLimit = 64;  // what the status lines show at most
+constexpr std::size_t kLineLimit = 64;  // characters the status lines show at most
 constexpr int64_t kKilo = int64_t{1} << 10;
 constexpr int64_t kMega = int64_t{1} << 20;
 constexpr int64_t kGiga = int64_t{1} << 30;
@@ -64,7 +64,7 @@ int64_t percentOf(int64_t checked, int64_t limit) {
   return whole * 100 + percent;
 }
 
-Text composeFileLine(const Text& name, int64_t size) {
+Text composeFileLine(std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   Text line;
   if (s.showReadByte) {
@@ -87,14 +87,14 @@ Text composeFileLine(const Text& name, int64_t size) {
     }
     line.append(")");
   }
-  if (line.size() > kLineLimit) {
+  if (countCharacters(line.view()) > kLineLimit) {
     line = "\"";
     line += Scan.rootFolder;
     line += Scan.subPath;
     line += name;
     line += '"';
   }
-  if (line.size() > kLineLimit) {
+  if (countCharacters(line.view()) > kLineLimit) {
     line = "\"";
     line += name;
     line += '"';
@@ -102,7 +102,7 @@ Text composeFileLine(const Text& name, int64_t size) {
   return line;
 }
 
-void showFileLine(const Text& name, int64_t size) {
+void showFileLine(std::string_view name, int64_t size) {
   setControlText(Control::FileLine, composeFileLine(name, size));
 }
 
@@ -160,7 +160,7 @@ Text composeCountersLine() {
       line.append("reading errors: ");
       line.appendInt(Scan.readErrors);
     }
-    if (line.size() <= kLineLimit) break;
+    if (countCharacters(line.view()) <= kLineLimit) break;
   }
   return line;
 }

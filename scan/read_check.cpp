@@ -59,7 +59,7 @@ void readAtPosition(FileHandle file, int64_t blockLength) {
 
 }  // namespace
 
-void checkFile(const std::string& path, const Text& name, int64_t size) {
+void checkFile(const std::string& path, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   if (s.showFileName && refreshDraw()) showFileLine(name, size);
 

@@ -13,7 +13,7 @@ struct ReadCheckFixture : ScanFixture {
   }
   void check(const char* path, int64_t size) {
     std::string p(path);
-    checkFile(p, Text("name"), size);
+    checkFile(p, "name", size);
   }
 };
 

@@ -64,7 +64,7 @@ std::vector<Listed> listAll(const std::string& pattern, int* error) {
   *error = listFirst(pattern.c_str(), &listing, &entry);
   if (*error != 0) return all;
   do {
-    all.push_back({std::string(entry.name.view()), entry.size, entry.attributes});
+    all.push_back({entry.name, entry.size, entry.attributes});
   } while (listNext(listing, &entry) == 0);
   listClose(listing);
   return all;
@@ -155,12 +155,12 @@ TEST_F(RealScan, EntriesThatCannotBeOpenedCount) {
   fs::remove(tree.dir / "gone.bin");  // listed, then deleted before its check
   s.selectNextFile = 100;
   prepare(3);
-  checkFile(tree.path("gone.bin"), Text("gone.bin"), 10);
+  checkFile(tree.path("gone.bin"), "gone.bin", 10);
   EXPECT_EQ(Scan.openErrors, 1);
   EXPECT_EQ(Scan.readErrors, 3);
   // A folder handed to the check (scan all files, unusual attributes) fails
   // to open like a missing file; with size 0 nothing is read.
-  checkFile(tree.path("a-folder"), Text("a-folder"), 0);
+  checkFile(tree.path("a-folder"), "a-folder", 0);
   EXPECT_EQ(Scan.openErrors, 2);
   EXPECT_EQ(Scan.readErrors, 3);
   EXPECT_EQ(Scan.checkedBytes, 0);
@@ -182,7 +182,7 @@ TEST_F(RealScan, SparseFileBeyondFourGigabytes) {
   prepare(77);
   int beyond = 0, checks = 0;
   for (; checks < 200 && beyond < 5; ++checks) {
-    checkFile(big, Text("big.bin"), size);
+    checkFile(big, "big.bin", size);
     if (Scan.readPosition > (int64_t{4} << 30)) ++beyond;
   }
   EXPECT_EQ(beyond, 5);

@@ -137,7 +137,7 @@ TEST_F(DisplayFixture, FileLine) {
     Scan.settings.showReadByte = c.readByte;
     Scan.settings.showFileSize = c.fileSize;
     Scan.settings.showFullFileSize = c.fullSize;
-    EXPECT_EQ(composeFileLine(Text(c.name), c.size).view(), c.line);
+    EXPECT_EQ(composeFileLine(c.name, c.size).view(), c.line);
   }
 }
 

@@ -5,7 +5,7 @@ namespace {
 constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
 
-bool isDotEntry(const Text& name) { return name.view() == "." || name.view() == ".."; }
+bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 // Opens the listing of rootFolder + subPath; the pattern stays in
 // Scan.pattern for the placeholder of a folder that cannot be listed.
@@ -34,7 +34,7 @@ PickResult pickEntry() {
     // Only folders with no other attribute bit are entered.
     if (Scan.entry.attributes != kPlainFolder || isDotEntry(Scan.entry.name)) continue;
     if (!chancePercent(s.selectSubfolder)) continue;
-    Scan.subPath.append(Scan.entry.name.view());
+    Scan.subPath.append(Scan.entry.name);
     Scan.subPath.push_back('\\');
     closeListing();
     int64_t folderSize = Scan.entry.size;
@@ -42,7 +42,7 @@ PickResult pickEntry() {
       // The entry stands for the folder that could not be listed: its name
       // is the whole pattern, so a check of it fails to open.
       Scan.placeholder = true;
-      Scan.entry.name = Text(Scan.pattern);
+      Scan.entry.name = Scan.pattern;
       Scan.entry.attributes = kPlaceholderAttributes;
       Scan.entry.size = folderSize;
       return PickResult::Exhausted;

@@ -58,7 +58,7 @@ TEST_F(WalkFixture, WalkRules) {
     Scan.settings.skipFile = c.skipFile;
     Scan.settings.selectSubfolder = c.selectSubfolder;
     EXPECT_EQ(pickEntry(), c.result);
-    EXPECT_EQ(Scan.entry.name.view(), c.entry);
+    EXPECT_EQ(Scan.entry.name, c.entry);
     EXPECT_EQ(Scan.subPath, c.subPath);
     EXPECT_EQ(Scan.entry.attributes, c.attributes);
     EXPECT_EQ(Scan.placeholder, c.attributes == 0x3F);

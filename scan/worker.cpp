@@ -76,7 +76,7 @@ void runPass() {
     if (Scan.placeholder) {
       Scan.path.append(Scan.pattern);
     } else {
-      Scan.path.append(Scan.entry.name.view());
+      Scan.path.append(Scan.entry.name);
     }
     checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
     // A running scan refreshes the counters by chance; a stopping one always,

@@ -45,7 +45,7 @@ std::vector<OpenFile> files;
 
 ListEntry fakeEntry(const char* name, int64_t size, uint32_t attributes) {
   ListEntry e;
-  e.name = Text(name);
+  e.name = name;
   e.size = size;
   e.attributes = attributes;
   return e;

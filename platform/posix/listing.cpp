@@ -28,7 +28,7 @@ bool matches(const Listing& l, std::string_view name) {
 }
 
 void describe(Listing& l, const char* name, ListEntry* entry) {
-  entry->name = Text(name);
+  entry->name = name;
   entry->size = 0;
   entry->attributes = kArchive;
   struct stat st;
@@ -47,7 +47,7 @@ bool advance(Listing& l, ListEntry* entry) {
     const char* dot = l.dotsGiven == 0 ? "." : "..";
     ++l.dotsGiven;
     if (!matches(l, dot)) continue;
-    entry->name = Text(dot);
+    entry->name = dot;
     entry->size = 0;
     entry->attributes = kDirectory;
     return true;

@@ -2,7 +2,13 @@
 
 #include <windows.h>
 
-// Handles travel through the core as integers; INVALID_HANDLE_VALUE is -1,
+#include <cwchar>
+#include <string>
+
+#include "platform/win32/wide.h"
+
+// Paths arrive in UTF-8 and go to the wide-character calls, long ones with
+// the long-path prefix (wide.h). Handles travel through the core as integers; INVALID_HANDLE_VALUE is -1,
 // the same as kNoFile. Every failure returns GetLastError() as it was right
 // after the failing call, never 0.
 
@@ -19,19 +25,21 @@ FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); 
 }  // namespace
 
 int findEntryByName(const char* name, Text* storedName) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(name, &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(systemPath(name).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return lastError();
   // The directory may store the name in another letter case; that spelling
   // is the one to open and to replace.
-  *storedName = Text(found.cFileName);
+  std::string stored;
+  appendUtf8(&stored, found.cFileName, wcslen(found.cFileName));
+  *storedName = Text(stored);
   if (!FindClose(search)) return lastError();
   return 0;
 }
 
 int openFileForReading(const char* path, FileHandle* file) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     int error = lastError();
     *file = kNoFile;
@@ -42,7 +50,8 @@ int openFileForReading(const char* path, FileHandle* file) {
 }
 
 int createFileForWriting(const char* path, FileHandle* file) {
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     int error = lastError();
     *file = kNoFile;
@@ -92,11 +101,12 @@ int closeFile(FileHandle file) {
 }
 
 int deleteFile(const char* path) {
-  if (!DeleteFileA(path)) return lastError();
+  if (!DeleteFileW(systemPath(path).c_str())) return lastError();
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
-  if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return lastError();
+  DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (!MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), flags)) return lastError();
   return 0;
 }

@@ -2,10 +2,17 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
+#include "platform/win32/wide.h"
+
 namespace {
 
-void takeEntry(const WIN32_FIND_DATAA& data, ListEntry* entry) {
-  entry->name = textToString(data.cFileName);
+// Names come back in UTF-8, whole: a name of 255 UTF-16 units may take up to
+// 765 bytes.
+void takeEntry(const WIN32_FIND_DATAW& data, ListEntry* entry) {
+  entry->name.clear();
+  appendUtf8(&entry->name, data.cFileName, wcslen(data.cFileName));
   entry->size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   entry->attributes = data.dwFileAttributes;
 }
@@ -13,8 +20,8 @@ void takeEntry(const WIN32_FIND_DATAA& data, ListEntry* entry) {
 }  // namespace
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(pattern, &data);
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(systemPath(pattern).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     *listing = kNoListing;
@@ -28,8 +35,8 @@ int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
 // On failure the entry is left as it was: the walk then stops on the last
 // entry it had reached.
 int listNext(ListHandle listing, ListEntry* entry) {
-  WIN32_FIND_DATAA data;
-  if (!FindNextFileA(reinterpret_cast<HANDLE>(listing), &data)) {
+  WIN32_FIND_DATAW data;
+  if (!FindNextFileW(reinterpret_cast<HANDLE>(listing), &data)) {
     DWORD error = GetLastError();
     return error != 0 ? static_cast<int>(error) : ERROR_NO_MORE_FILES;
   }

@@ -1,0 +1,120 @@
+#include "platform/win32/wide.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace {
+
+// Shorter paths work with every call: 248 is the shortest of the classic
+// limits (MAX_PATH for files, less 12 for folders). Longer ones need the
+// prefix, which lifts the limit to about 32767 characters.
+constexpr std::size_t kClassicLimit = MAX_PATH - 12;
+
+bool startsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// "X:\..." or "\\server\...": nothing in it depends on a current folder.
+bool isFullyQualified(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && isSeparator(path[2])) return true;
+  return path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
+}
+
+// The length that a lead byte announces; 0 for a byte that starts nothing.
+std::size_t announcedLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+void appendUnit(std::wstring* out, uint32_t c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    *out += static_cast<wchar_t>(0xD800 + (c >> 10));
+    *out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+  } else {
+    *out += static_cast<wchar_t>(c);
+  }
+}
+
+}  // namespace
+
+std::wstring wideFromUtf8(std::string_view text) {
+  static constexpr unsigned char kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  std::wstring wide;
+  wide.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    unsigned char lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = announcedLength(lead);
+    uint32_t c = lead & kLeadBits[length];
+    bool whole = length != 0 && length <= text.size() - at;
+    for (std::size_t i = 1; whole && i < length; ++i) {
+      unsigned char next = static_cast<unsigned char>(text[at + i]);
+      whole = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    // Surrogates pass: they are how a lone one in a name comes back.
+    if (!whole || c < kSmallest[length] || c > 0x10FFFF) {
+      wide += static_cast<wchar_t>(0xFFFD);
+      ++at;
+      continue;
+    }
+    appendUnit(&wide, c);
+    at += length;
+  }
+  return wide;
+}
+
+void appendUtf8(std::string* out, const wchar_t* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    uint32_t c = static_cast<uint16_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
+      uint32_t low = static_cast<uint16_t>(text[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (c < 0x80) {
+      *out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      *out += static_cast<char>(0xC0 | (c >> 6));
+      *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      *out += static_cast<char>(0xE0 | (c >> 12));
+      *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *out += static_cast<char>(0xF0 | (c >> 18));
+      *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
+
+std::wstring longPathForm(const std::wstring& fullPath) {
+  if (startsWith(fullPath, L"\\\\?\\")) return fullPath;
+  if (startsWith(fullPath, L"\\\\")) return L"\\\\?\\UNC\\" + fullPath.substr(2);
+  return L"\\\\?\\" + fullPath;
+}
+
+std::wstring systemPath(const char* utf8Path) {
+  std::wstring path = wideFromUtf8(utf8Path);
+  if (startsWith(path, L"\\\\?\\") || startsWith(path, L"\\\\.\\")) return path;
+  if (path.size() < kClassicLimit && isFullyQualified(path)) return path;
+  // A relative path may be short and its full form long; the full form is
+  // what the limit applies to.
+  DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;  // the file call itself then tells what is wrong
+  std::wstring full(needed, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  if (full.size() < kClassicLimit) return path;
+  return longPathForm(full);
+}

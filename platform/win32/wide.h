@@ -1,0 +1,26 @@
+// The Win32 layer's texts at the wide-character calls: the program's UTF-8
+// becomes UTF-16 on the way in, and names that come back become UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// UTF-16 of UTF-8 text. A byte that starts no character becomes U+FFFD. The
+// three-byte form of a surrogate, which appendUtf8 writes for a name holding
+// a lone one, becomes that surrogate again, so every listed name opens.
+std::wstring wideFromUtf8(std::string_view text);
+
+// Appends the UTF-8 of `length` UTF-16 units. A lone surrogate, which NTFS
+// names may hold, gets the three-byte form of its value.
+void appendUtf8(std::string* out, const wchar_t* text, std::size_t length);
+
+// The prefixed form of a full path: \\?\C:\... or, for \\server\share\...,
+// \\?\UNC\server\share\...; one already prefixed stays as it is.
+std::wstring longPathForm(const std::wstring& fullPath);
+
+// A path ready for a wide-character file call. While its full form is
+// shorter than the classic limit it goes as it is; a longer one goes in its
+// full form with the long-path prefix. Paths that already begin with \\?\ or
+// \\.\ go as they are.
+std::wstring systemPath(const char* utf8Path);

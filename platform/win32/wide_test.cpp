@@ -1,0 +1,178 @@
+// The Win32 layer's wide-character side: UTF-8 to UTF-16 and back, the
+// long-path prefix, and real files with names outside any legacy code page
+// and with paths far beyond 260 characters.
+#include "platform/win32/wide.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/legacy_text.h"
+#include "platform/listing.h"
+
+namespace {
+
+std::string utf8Of(const std::wstring& wide) {
+  std::string utf8;
+  appendUtf8(&utf8, wide.data(), wide.size());
+  return utf8;
+}
+
+TEST(Wide, Utf8AndUtf16BothWays) {
+  const struct {
+    const char* what;
+    std::string utf8;
+    std::wstring wide;
+  } cases[] = {
+      {"ASCII", "C:\\data\\a.bin", L"C:\\data\\a.bin"},
+      {"Polish", "\xC5\x81\xC3\xB3" "d\xC5\xBA", L"\x0141\x00F3" L"d\x017A"},
+      {"Japanese", "\xE6\x97\xA5\xE6\x9C\xAC", L"\x65E5\x672C"},
+      {"an emoji takes a surrogate pair", "\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
+      {"the highest character", "\xF4\x8F\xBF\xBF", L"\xDBFF\xDFFF"},
+      // NTFS names may hold a lone surrogate: it keeps its value both ways.
+      {"a lone high surrogate", "a\xED\xA0\xBD" "b", L"a\xD83D" L"b"},
+      {"a lone low surrogate", "\xED\xB8\x80", L"\xDE00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(wideFromUtf8(c.utf8), c.wide);
+    EXPECT_EQ(utf8Of(c.wide), c.utf8);
+  }
+}
+
+TEST(Wide, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+  EXPECT_EQ(wideFromUtf8("Caf\xE9"), L"Caf\xFFFD");
+  EXPECT_EQ(wideFromUtf8("\xC0\xAF" "x"), L"\xFFFD\xFFFD" L"x");                 // overlong
+  EXPECT_EQ(wideFromUtf8("\xE6\x97"), L"\xFFFD\xFFFD");                         // cut short
+  EXPECT_EQ(wideFromUtf8("\xF4\x90\x80\x80"), L"\xFFFD\xFFFD\xFFFD\xFFFD");     // above U+10FFFF
+}
+
+TEST(Wide, LongPathForm) {
+  EXPECT_EQ(longPathForm(L"C:\\a\\b"), L"\\\\?\\C:\\a\\b");
+  EXPECT_EQ(longPathForm(L"\\\\server\\share\\a"), L"\\\\?\\UNC\\server\\share\\a");
+  EXPECT_EQ(longPathForm(L"\\\\?\\C:\\a"), L"\\\\?\\C:\\a");
+}
+
+std::wstring currentFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, buffer);
+  return buffer;
+}
+
+TEST(Wide, SystemPathPrefixesOnlyWhatTheClassicLimitRefuses) {
+  const std::string deep(300, 'd');
+  const std::wstring wideDeep(300, L'd');
+  const std::string at247 = "C:\\" + std::string(244, 'x');
+  const std::string at248 = "C:\\" + std::string(245, 'x');
+  std::wstring here = currentFolder();
+  if (here.back() != L'\\') here += L'\\';
+  const struct {
+    const char* what;
+    std::string path;
+    std::wstring system;
+  } cases[] = {
+      {"short and absolute", "C:\\data\\a.bin", L"C:\\data\\a.bin"},
+      {"short and relative", "Readsweeper.ini", L"Readsweeper.ini"},
+      {"short with other separators", "C:/data/../a.bin", L"C:/data/../a.bin"},
+      {"247 characters", at247, wideFromUtf8(at247)},
+      {"248 characters", at248, L"\\\\?\\" + wideFromUtf8(at248)},
+      {"long and absolute", "C:\\" + deep + "\\*.*", L"\\\\?\\C:\\" + wideDeep + L"\\*.*"},
+      {"long, made plain on the way", "C:/x/../" + deep, L"\\\\?\\C:\\" + wideDeep},
+      {"long network path", "\\\\server\\share\\" + deep, L"\\\\?\\UNC\\server\\share\\" + wideDeep},
+      {"long and relative", deep, L"\\\\?\\" + here + wideDeep},
+      {"already prefixed", "\\\\?\\C:\\" + deep, L"\\\\?\\C:\\" + wideDeep},
+      {"a device path", "\\\\.\\" + deep, L"\\\\.\\" + wideDeep},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(utf8Of(systemPath(c.path.c_str())), utf8Of(c.system));
+  }
+}
+
+TEST(Wide, LegacyTextComesFromTheSystemsAnsiCodePage) {
+  // Wine's and an English Windows' legacy code page is Windows-1252.
+  EXPECT_EQ(legacyTextToUtf8("Caf\xE9 \x80").view(), "Caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(legacyTextToUtf8(std::string(255, '\xE9')).size(), 254u);  // 127 whole characters
+}
+
+// Real files through the layer: names the "A" calls could not open, in a
+// folder whose path is far longer than 260 characters. (Wine's wide calls
+// take long paths with or without the prefix, so under Wine this shows the
+// wide calls and the prefixed paths at work; the rule is tested above.)
+struct LongTree : ::testing::Test {
+  void SetUp() override {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring base = std::wstring(L"\\\\?\\") + temp + L"rs-wide-" + std::to_wstring(GetCurrentProcessId());
+    root = base;
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    made.push_back(base);
+    // Five levels of 60 characters: over 300 in all.
+    for (int level = 0; level < 5; ++level) {
+      root += L"\\" + std::wstring(59, static_cast<wchar_t>(L'a' + level)) + L"\x00E9";
+      ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr)) << GetLastError();
+      made.push_back(root);
+    }
+    folder = utf8Of(root.substr(4)) + "\\";  // without the prefix: the layer adds it
+  }
+  void TearDown() override {
+    for (const std::wstring& name : files) DeleteFileW((root + L"\\" + name).c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it) RemoveDirectoryW(it->c_str());
+  }
+  std::wstring root;
+  std::vector<std::wstring> made;
+  std::vector<std::wstring> files;
+  std::string folder;
+};
+
+TEST_F(LongTree, CreateListOpenReadReplaceAndDelete) {
+  ASSERT_GT(folder.size(), 300u);
+  const std::string names[] = {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "\xC5\x81\xC3\xB3" "d\xC5\xBA.txt",
+                               "\xF0\x9F\x98\x80.bin"};
+  for (const std::string& name : names) {
+    files.push_back(wideFromUtf8(name));
+    FileHandle file = kNoFile;
+    ASSERT_EQ(createFileForWriting((folder + name).c_str(), &file), 0) << name;
+    ASSERT_EQ(writeFile(file, name.data(), static_cast<uint32_t>(name.size())), 0);
+    ASSERT_EQ(closeFile(file), 0);
+  }
+
+  ListHandle listing = kNoListing;
+  ListEntry entry;
+  ASSERT_EQ(listFirst((folder + "*.*").c_str(), &listing, &entry), 0);
+  std::vector<std::string> listed;
+  do {
+    if (entry.name != "." && entry.name != "..") listed.push_back(entry.name);
+  } while (listNext(listing, &entry) == 0);
+  listClose(listing);
+  std::sort(listed.begin(), listed.end());
+  std::vector<std::string> expected(std::begin(names), std::end(names));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+
+  for (const std::string& name : listed) {
+    FileHandle file = kNoFile;
+    ASSERT_EQ(openFileForReading((folder + name).c_str(), &file), 0) << name;
+    char buffer[64] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(positionFile(file, 0), 0);
+    EXPECT_EQ(readFile(file, buffer, sizeof buffer, &got), 0);
+    EXPECT_EQ(std::string(buffer, got), name);  // each file holds its own name
+    EXPECT_EQ(closeFile(file), 0);
+  }
+
+  EXPECT_EQ(replaceFile((folder + names[0]).c_str(), (folder + names[1]).c_str()), 0);
+  Text stored;
+  EXPECT_NE(findEntryByName((folder + names[0]).c_str(), &stored), 0);
+  EXPECT_EQ(deleteFile((folder + names[1]).c_str()), 0);
+  EXPECT_EQ(deleteFile((folder + names[2]).c_str()), 0);
+  EXPECT_EQ(listFirst((folder + "*.bin").c_str(), &listing, &entry), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
