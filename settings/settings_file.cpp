@@ -6,6 +6,7 @@
 
 #include "platform/fatal.h"
 #include "platform/files.h"
+#include "platform/legacy_text.h"
 
 namespace {
 
@@ -157,6 +158,19 @@ Text refreshedLine(const Text& key, const Settings& s) {
   return line;
 }
 
+// Applies one line as read from the file. Its first 255 bytes count; the
+// rest of the line is skipped. A file written before the program's texts
+// became UTF-8 holds its values in the legacy code page: a line that is not
+// UTF-8 is cut as single-byte text, and its value converted.
+void applyFileLine(Settings& s, std::string_view bytes) {
+  Text line(bytes);
+  bool legacy = !isValidUtf8(line.view());
+  if (legacy) line = Text(bytes.substr(0, Text::kMax));
+  ParsedSettingLine parsed = parseSettingLine(line);
+  if (legacy && !isValidUtf8(parsed.valueText.view())) parsed.valueText = legacyTextToUtf8(parsed.valueText.view());
+  applySettingLine(s, line, parsed);
+}
+
 }  // namespace
 
 ParsedSettingLine parseSettingLine(const Text& line) {
@@ -192,8 +206,7 @@ void loadSettings(Settings& s) {
   std::size_t at = 0;
   do {
     Line l = lineAt(content, at);
-    Text line(l.bytes);  // the first 255 characters; the rest of the line is skipped
-    applySettingLine(s, line, parseSettingLine(line));
+    applyFileLine(s, l.bytes);
     at = l.next;
   } while (nextLineAt(content, at));
 }
