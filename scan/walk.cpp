@@ -4,6 +4,9 @@ namespace {
 
 constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
+// Recall on data access, recall on open, offline: the file's content is
+// kept online by a cloud-sync client, and reading it would download it.
+constexpr uint32_t kOnlineOnly = 0x400000 | 0x40000 | 0x1000;
 
 bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
@@ -52,6 +55,10 @@ PickResult pickEntry() {
 
 bool entryQualifies(PickResult result, const ListEntry& entry, const Settings& s) {
   if (result == PickResult::None) return false;
+  // A checker must not make the system fetch a file: such an entry is left
+  // alone like an empty one, whatever else is asked. Folders that carry the
+  // bits are never entered either, as the walk enters only plain ones.
+  if (entry.attributes & kOnlineOnly) return false;
   if (s.scanAllFiles && !isDotEntry(entry.name)) {
     uint32_t a = entry.attributes;
     if (a != 0x10 && a != 0x12 && a != 0x15 && a != 0x16) return true;
