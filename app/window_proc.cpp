@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/shell.h"
+#include "platform/listing.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -23,15 +24,16 @@ Text pathEditText() {
 }
 
 // A path naming a drive is used only when that drive shows at least one
-// entry: "C:\data" looks at "C:\*.*", "C:x" at "C:x*.*", "C:" at "C:*.*".
+// entry under its first three characters: "C:\data" looks at "C:\*.*",
+// "C:x" at "C:x*.*", "C:" at "C:*.*".
 bool drivePathReachable(const Text& path) {
   if (path.size() < 2 || path[1] != ':') return true;
-  Text mask(path.view().substr(0, 3));
+  Text mask(path.view().substr(0, bytesOfCharacters(path.view(), 3)));
   mask += "*.*";
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(mask.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
+  ListHandle listing = kNoListing;
+  ListEntry first;
+  if (listFirst(mask.c_str(), &listing, &first) != 0) return false;
+  listClose(listing);
   return true;
 }
 
