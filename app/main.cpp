@@ -14,7 +14,7 @@ constexpr DWORD kWorkerExitWaitMs = 2000;
 void applyStartupSettings() {
   // The edit box's change notification copies the text straight back into
   // checkFiles.
-  if (!settings.checkFiles.empty()) SetWindowTextA(PathEdit, settings.checkFiles.c_str());
+  if (!settings.checkFiles.empty()) setWindowText(PathEdit, settings.checkFiles);
   if (settings.instantStart) startScan();
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "common/text.h"
+
 // Window handles, created once at start-up (main_window.cpp).
 extern HWND MainWindow;
 extern HWND PathEdit;
@@ -36,6 +38,12 @@ HWND createButton(const char* text, int16_t x, int16_t y, int16_t width, int16_t
                   bool enabled);
 HFONT createControlFont(int32_t height, int32_t width, int32_t weight, const char* faceName,
                         bool underline);
+
+// Control texts, UTF-8 inside. The "A" window calls speak the process's
+// code page: UTF-8 under the manifest from Windows 10 version 1903 on; on
+// older systems the legacy one, converted from and to here.
+Text windowText(HWND window);
+void setWindowText(HWND window, const Text& text);
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void startScan();

@@ -14,14 +14,7 @@ HANDLE WorkerHandle;
 
 namespace {
 
-// Control texts come through a buffer of this size and are cut to 255.
-constexpr int kTextBufferSize = 260;
-
-Text pathEditText() {
-  char buffer[kTextBufferSize] = {};
-  GetWindowTextA(PathEdit, buffer, kTextBufferSize);
-  return textToString(buffer);
-}
+Text pathEditText() { return windowText(PathEdit); }
 
 // A path naming a drive is used only when that drive shows at least one
 // entry under its first three characters: "C:\data" looks at "C:\*.*",

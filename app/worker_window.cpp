@@ -4,6 +4,7 @@
 #include "platform/window.h"
 // (keep this order)
 #include "app/shell.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
@@ -21,15 +22,20 @@ HWND handleOf(Control control) {
 
 }  // namespace
 
-Text readControlText(Control control) {
+// Control texts come through a buffer of 260 bytes and are cut to 255.
+Text windowText(HWND window) {
   char buffer[260] = {};
-  GetWindowTextA(handleOf(control), buffer, sizeof buffer);
-  return textToString(buffer);
+  GetWindowTextA(window, buffer, sizeof buffer);
+  return Text(codePageToUtf8(buffer, GetACP()));
 }
 
-void setControlText(Control control, const Text& text) {
-  SetWindowTextA(handleOf(control), text.c_str());
+void setWindowText(HWND window, const Text& text) {
+  SetWindowTextA(window, utf8ToCodePage(text.view(), GetACP()).c_str());
 }
+
+Text readControlText(Control control) { return windowText(handleOf(control)); }
+
+void setControlText(Control control, const Text& text) { setWindowText(handleOf(control), text); }
 
 void enableControl(Control control, bool enabled) {
   EnableWindow(handleOf(control), enabled ? TRUE : FALSE);

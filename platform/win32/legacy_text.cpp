@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "platform/win32/wide.h"
 
 namespace {
@@ -23,15 +21,6 @@ UINT legacyCodePage() {
 }  // namespace
 
 Text legacyTextToUtf8(std::string_view bytes) {
-  if (bytes.empty()) return Text();
-  // A text has at most 255 bytes, and no code page makes more characters
-  // than bytes.
-  int count = static_cast<int>(bytes.size() < Text::kMax ? bytes.size() : Text::kMax);
-  wchar_t wide[Text::kMax];
-  int length = MultiByteToWideChar(legacyCodePage(), 0, bytes.data(), count, wide, Text::kMax);
   // A code page the system cannot convert leaves the bytes as they are.
-  if (length <= 0) return Text(bytes);
-  std::string utf8;
-  appendUtf8(&utf8, wide, static_cast<std::size_t>(length));
-  return Text(utf8);
+  return Text(codePageToUtf8(bytes, legacyCodePage()));
 }

@@ -97,6 +97,31 @@ void appendUtf8(std::string* out, const wchar_t* text, std::size_t length) {
   }
 }
 
+std::string utf8ToCodePage(std::string_view utf8, unsigned codePage) {
+  if (codePage == CP_UTF8 || utf8.empty()) return std::string(utf8);
+  std::wstring wide = wideFromUtf8(utf8);
+  int units = static_cast<int>(wide.size());
+  // No look-alikes: "Łódź" must not turn into the name of another folder.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int length = WideCharToMultiByte(codePage, flags, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string(utf8);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(codePage, flags, wide.data(), units, &bytes[0], length, nullptr, nullptr);
+  return bytes;
+}
+
+std::string codePageToUtf8(std::string_view bytes, unsigned codePage) {
+  if (codePage == CP_UTF8 || bytes.empty()) return std::string(bytes);
+  int count = static_cast<int>(bytes.size());
+  int length = MultiByteToWideChar(codePage, 0, bytes.data(), count, nullptr, 0);
+  if (length <= 0) return std::string(bytes);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), count, &wide[0], length);
+  std::string utf8;
+  appendUtf8(&utf8, wide.data(), wide.size());
+  return utf8;
+}
+
 std::wstring longPathForm(const std::wstring& fullPath) {
   if (startsWith(fullPath, L"\\\\?\\")) return fullPath;
   if (startsWith(fullPath, L"\\\\")) return L"\\\\?\\UNC\\" + fullPath.substr(2);

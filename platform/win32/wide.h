@@ -15,6 +15,14 @@ std::wstring wideFromUtf8(std::string_view text);
 // names may hold, gets the three-byte form of its value.
 void appendUtf8(std::string* out, const wchar_t* text, std::size_t length);
 
+// Text in a code page, for the "A" window calls: UTF-8 passes as it is when
+// the code page is UTF-8; otherwise a character that the code page lacks
+// becomes "?", never a look-alike.
+std::string utf8ToCodePage(std::string_view utf8, unsigned codePage);
+
+// UTF-8 of text in a code page; UTF-8 passes as it is.
+std::string codePageToUtf8(std::string_view bytes, unsigned codePage);
+
 // The prefixed form of a full path: \\?\C:\... or, for \\server\share\...,
 // \\?\UNC\server\share\...; one already prefixed stays as it is.
 std::wstring longPathForm(const std::wstring& fullPath);

@@ -53,6 +53,18 @@ TEST(Wide, BytesThatAreNotUtf8BecomeReplacementCharacters) {
   EXPECT_EQ(wideFromUtf8("\xF4\x90\x80\x80"), L"\xFFFD\xFFFD\xFFFD\xFFFD");     // above U+10FFFF
 }
 
+// What the "A" window calls get on a system that ignores the UTF-8 code
+// page of the manifest: its legacy code page, with "?" for what it lacks.
+TEST(Wide, WindowTextsInACodePage) {
+  const std::string utf8 = "Caf\xC3\xA9 \xE2\x82\xAC \xC5\x81\xC3\xB3" "d\xC5\xBA \xE6\x97\xA5";  // Café € Łódź 日
+  EXPECT_EQ(utf8ToCodePage(utf8, 1252), "Caf\xE9 \x80 ?\xF3" "d? ?");
+  EXPECT_EQ(codePageToUtf8("Caf\xE9 \x80", 1252), "Caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(codePageToUtf8(utf8ToCodePage(utf8, 1250), 1250), "Caf\xC3\xA9 \xE2\x82\xAC \xC5\x81\xC3\xB3" "d\xC5\xBA ?");
+  // Under the UTF-8 code page nothing changes, whatever the bytes.
+  EXPECT_EQ(utf8ToCodePage(utf8, CP_UTF8), utf8);
+  EXPECT_EQ(codePageToUtf8("Caf\xE9", CP_UTF8), "Caf\xE9");
+}
+
 TEST(Wide, LongPathForm) {
   EXPECT_EQ(longPathForm(L"C:\\a\\b"), L"\\\\?\\C:\\a\\b");
   EXPECT_EQ(longPathForm(L"\\\\server\\share\\a"), L"\\\\?\\UNC\\server\\share\\a");
