@@ -259,6 +259,24 @@ void checkTitle() {
   FUZZ_CHECK(percent > before && Scan.titlePercent == percent);
 }
 
+// The average speed: bytes over the elapsed hundredths, rounded; none for a
+// time that has not moved on, or for a speed beyond 64 bits.
+void checkSpeed(int64_t bytes, int64_t hundredths) {
+  int64_t speed = speedFrom(bytes, hundredths);
+  if (hundredths <= 0) {
+    FUZZ_CHECK(speed == -1);
+    return;
+  }
+  long double exact = static_cast<long double>(bytes) * 100 / static_cast<long double>(hundredths);
+  // Near the end of the 64-bit range the speed may be left out.
+  if (speed == -1 && exact >= 9.0e18L) return;
+  FUZZ_CHECK(speed >= 0);
+  long double error = static_cast<long double>(speed) - exact;
+  if (error < 0) error = -error;
+  // Within half a byte per second, give or take the double's precision.
+  FUZZ_CHECK(error <= 0.5L + exact * 1e-15L);
+}
+
 int64_t nonNegative(int64_t v) { return v < 0 ? -(v + 1) : v; }
 
 }  // namespace
@@ -293,6 +311,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   lastSpeed = nonNegative(input.take<int64_t>());
   Scan.titlePercent = nonNegative(input.take<int64_t>()) % 1000;
   int64_t fileSize = input.take<int64_t>();
+  int64_t speedBytes = nonNegative(input.take<int64_t>());
+  int64_t hundredths = input.take<int64_t>();
   Scan.rootFolder = input.takeString(300);
   Scan.subPath = input.takeString(300);
   Text name(input.rest());
@@ -301,5 +321,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   checkCountersLine();
   checkSummary();
   checkTitle();
+  checkSpeed(speedBytes, hundredths);
   return 0;
 }

@@ -1,8 +1,7 @@
 #include <algorithm>
-#include <cstring>
-
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/clock.h"
 #include "platform/fake/fake.h"
