@@ -1,7 +1,7 @@
 // Readsweeper.exe over long runs: a scan that rewrites its status lines for
-// every file keeps its open handles and its memory flat, and closing the
-// window during a busy scan always ends the program at once with the
-// settings file whole. READSWEEPER_SOAK_SECONDS sets the soak's length
+// every file, and many scans started and stopped, keep the program's open
+// handles and its memory flat; closing the window during a busy scan always
+// ends the program at once with the settings file whole. READSWEEPER_SOAK_SECONDS sets the soak's length
 // (default 60).
 #include "e2e_support.h"
 // (psapi.h needs windows.h first)
@@ -141,6 +141,36 @@ TEST_F(Readsweeper, EndlessScanKeepsHandlesAndMemoryFlat) {
   // kept per file would show far beyond these margins.
   EXPECT_LE(handlesLate, handlesEarly + 2);
   EXPECT_LE(memoryLate, memoryEarly + 256 * 1024);
+}
+
+TEST_F(Readsweeper, StartAndStopCyclesKeepHandlesAndMemoryFlat) {
+  // Every start saves the settings file, makes a buffer and a worker; every
+  // stop reloads the file while the worker winds down.
+  writeIni({"check files: " + data, "show file name", "show checked bytes", "window refresh: 100",
+            "bytes to read at once: 4096", "window horizontal position: 50", "window vertical position: 60"});
+  start();
+  long handlesEarly = 0;
+  SIZE_T memoryEarly = 0;
+  for (int cycle = 1; cycle <= 150; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    startScanByButton();
+    stopScanByButton();
+    if (cycle == 30) {
+      handlesEarly = handleCount(process.dwProcessId);
+      memoryEarly = memoryInUse(process.hProcess);
+    }
+  }
+  long handlesLate = handleCount(process.dwProcessId);
+  SIZE_T memoryLate = memoryInUse(process.hProcess);
+  std::printf("150 starts and stops: handles %ld after 30, %ld after 150; memory %zu kB, %zu kB\n", handlesEarly,
+              handlesLate, memoryEarly / 1024, memoryLate / 1024);
+  ASSERT_GT(handlesEarly, 0);
+  EXPECT_LE(handlesLate, handlesEarly + 2);
+  EXPECT_LE(memoryLate, memoryEarly + 256 * 1024);
+  EXPECT_EQ(closeAndWait(), 0);
+  EXPECT_EQ(ini(), lines({"check files: " + data, "show file name", "show checked bytes", "window refresh: 100",
+                          "bytes to read at once: 4096", "window horizontal position: 50",
+                          "window vertical position: 60"}));
 }
 
 TEST_F(Readsweeper, FiftyClosesDuringABusyScan) {
