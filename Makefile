@@ -2,9 +2,10 @@
 #            under Wine in a demo folder.
 # make test  installs what is missing, builds the native, sanitizer and
 #            Windows configurations and runs every test (Windows ones under
-#            Wine in a virtual display).
+#            Wine in a virtual display), and runs each fuzz target for
+#            FUZZ_SECONDS seconds (default 20).
 
-CONFIGS := native native-asan native-tsan windows
+CONFIGS := native native-asan native-tsan windows fuzz
 
 .PHONY: all deps run test build $(CONFIGS) $(addprefix test-,$(CONFIGS)) clean
 
@@ -24,7 +25,7 @@ $(addprefix test-,$(CONFIGS)): test-%: %
 	ctest --preset $*
 
 test: deps
-	$(MAKE) --no-print-directory test-native test-native-asan test-native-tsan test-windows
+	$(MAKE) --no-print-directory test-native test-native-asan test-native-tsan test-windows test-fuzz
 
 run: windows
 	READSWEEPER_DISPLAY=host tools/run-demo

@@ -143,8 +143,10 @@ void writeWholeFile(const char* name, const std::string& content) {
 Text refreshedLine(const Text& key, const Settings& s) {
   Text line;
   if (key.view() == "check files:") {
+    // An empty path is the key alone: a separator with nothing after it
+    // would read back as a path of one blank.
     line = key;
-    line += ' ';
+    if (!s.checkFiles.empty()) line += ' ';
     line += s.checkFiles;
   } else if (key.view() == "window horizontal position:") {
     line = key;

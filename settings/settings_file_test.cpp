@@ -146,6 +146,18 @@ TEST(SettingsFile, SaveCutsTheRefreshedLineAt255Characters) {
   EXPECT_EQ(again.checkFiles, repeat('p', 242));
 }
 
+TEST(SettingsFile, AnEmptyPathIsSavedAsTheKeyAlone) {
+  ScopedTempDir dir;
+  Settings s;
+  writeTestFile(kIni, "check files: C:\\\r\ncheck files:\r\n");
+  saveSettings(s);
+  // With a separator the path would come back as one blank.
+  EXPECT_EQ(readTestFile(kIni), "check files:\r\ncheck files:\r\n");
+  Settings again;
+  loadSettings(again);
+  EXPECT_EQ(again.checkFiles, "");
+}
+
 TEST(SettingsFile, SaveWithoutFileCreatesNothing) {
   ScopedTempDir dir;
   Settings s;

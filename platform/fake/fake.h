@@ -1,6 +1,6 @@
 // Controls of the scripted platform that the engine's tests link instead of
 // the real one: a file system of listings and files with injected failures,
-// a recording window and a clock the test sets.
+// whole files held in memory, a recording window and a clock the test sets.
 #pragma once
 
 #include <atomic>
@@ -54,6 +54,15 @@ extern int FakeOpenFiles;
 extern int FakeOpenListings;
 // Platform reads so far; safe to watch from another thread.
 extern std::atomic<int64_t> FakeReadCount;
+
+// --- whole files ----------------------------------------------------------------
+
+// Files with content, keyed by name: the settings file and its temporary
+// file. They are found, read, created, written and replaced in memory, so
+// the settings file's load and save run without a disk. A failed operation
+// on them reaches fatalError, which here aborts: the scripted disk never
+// fails.
+extern std::map<std::string, std::string> FakeDisk;
 
 // --- window -------------------------------------------------------------------
 

@@ -1,12 +1,16 @@
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/clock.h"
 #include "platform/fake/fake.h"
+#include "platform/fatal.h"
 #include "platform/files.h"
 
 std::map<std::string, FakeFolder> FakeFolders;
 std::map<std::string, FakeFile> FakeFiles;
+std::map<std::string, std::string> FakeDisk;
 std::vector<FakeRead> FakeReads;
 std::vector<std::string> FakeOpens;
 int FakeOpenFiles = 0;
@@ -29,11 +33,13 @@ struct OpenListing {
   bool open = false;
 };
 
+// A scanned file has a FakeFile; a whole file has its bytes instead.
 struct OpenFile {
   std::string path;
   const FakeFile* file = nullptr;
   int64_t position = 0;
   bool open = false;
+  std::string* bytes = nullptr;
 };
 
 // Handles are indexes into these tables; slots are never reused, so a
@@ -56,6 +62,7 @@ ListEntry fakeFolderEntry(const char* name, uint32_t attributes) { return fakeEn
 void resetFakePlatform() {
   FakeFolders.clear();
   FakeFiles.clear();
+  FakeDisk.clear();
   FakeReads.clear();
   FakeOpens.clear();
   FakeOpenFiles = 0;
@@ -101,14 +108,23 @@ void listClose(ListHandle listing) {
 
 // --- scanned files --------------------------------------------------------------
 
+static FileHandle newHandle(const OpenFile& opened) {
+  files.push_back(opened);
+  ++FakeOpenFiles;
+  return static_cast<FileHandle>(files.size() - 1);
+}
+
 int openFileForReading(const char* path, FileHandle* file) {
   FakeOpens.push_back(path);
   auto found = FakeFiles.find(path);
-  if (found == FakeFiles.end()) return kFileNotFound;
+  if (found == FakeFiles.end()) {
+    auto whole = FakeDisk.find(path);
+    if (whole == FakeDisk.end()) return kFileNotFound;
+    *file = newHandle({path, nullptr, 0, true, &whole->second});
+    return 0;
+  }
   if (found->second.openError != 0) return found->second.openError;
-  files.push_back({path, &found->second, 0, true});
-  ++FakeOpenFiles;
-  *file = static_cast<FileHandle>(files.size() - 1);
+  *file = newHandle({path, &found->second, 0, true, nullptr});
   return 0;
 }
 
@@ -120,7 +136,7 @@ static OpenFile* openFile(FileHandle file) {
 int positionFile(FileHandle file, int64_t offset) {
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
-  if (f->file->failPositioning) return kReadFault;
+  if (f->file != nullptr && f->file->failPositioning) return kReadFault;
   if (offset < 0) return kNegativeSeek;
   f->position = offset;
   return 0;
@@ -130,6 +146,13 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = 0;
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
+  if (f->bytes != nullptr) {
+    int64_t count = std::min<int64_t>(size, std::max<int64_t>(0, static_cast<int64_t>(f->bytes->size()) - f->position));
+    if (count > 0) std::memcpy(buffer, f->bytes->data() + f->position, static_cast<std::size_t>(count));
+    f->position += count;
+    *got = static_cast<uint32_t>(count);
+    return 0;
+  }
   ++FakeReadCount;
   const FakeFile& spec = *f->file;
   int64_t start = f->position;
@@ -156,6 +179,48 @@ int closeFile(FileHandle file) {
   f->open = false;
   --FakeOpenFiles;
   return 0;
+}
+
+// --- whole files --------------------------------------------------------------
+
+int findEntryByName(const char* name, Text* storedName) {
+  if (FakeDisk.find(name) == FakeDisk.end()) return kFileNotFound;
+  *storedName = Text(name);
+  return 0;
+}
+
+int createFileForWriting(const char* path, FileHandle* file) {
+  std::string& bytes = FakeDisk[path];
+  bytes.clear();
+  *file = newHandle({path, nullptr, 0, true, &bytes});
+  return 0;
+}
+
+int writeFile(FileHandle file, const void* bytes, uint32_t size) {
+  OpenFile* f = openFile(file);
+  if (f == nullptr || f->bytes == nullptr) return kBadHandle;
+  f->bytes->resize(static_cast<std::size_t>(f->position));
+  f->bytes->append(static_cast<const char*>(bytes), size);
+  f->position += size;
+  return 0;
+}
+
+int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle : 0; }
+
+int deleteFile(const char* path) { return FakeDisk.erase(path) == 1 ? 0 : kFileNotFound; }
+
+int replaceFile(const char* from, const char* to) {
+  auto found = FakeDisk.find(from);
+  if (found == FakeDisk.end()) return kFileNotFound;
+  std::string bytes = std::move(found->second);
+  FakeDisk.erase(found);
+  FakeDisk[to] = std::move(bytes);
+  return 0;
+}
+
+void fatalError(int code, uint32_t place) {
+  std::fprintf(stderr, "Runtime error %d at 0x%08X on the scripted disk\n", code, static_cast<unsigned>(place));
+  std::abort();
 }
 
 // --- clock ----------------------------------------------------------------------
