@@ -56,6 +56,17 @@ TEST(LegacySettings, LongLinesAreCutByTheirOwnEncoding) {
   EXPECT_TRUE(isValidUtf8(s.checkFiles.view()));
 }
 
+// The separator is one byte, whatever it is. Where it is the lead byte of a
+// UTF-8 character, what it leaves of the character is not UTF-8: read as
+// legacy text, the path saves and loads back the same.
+TEST(LegacySettings, ASeparatorThatSplitsACharacter) {
+  ScopedTempDir dir;
+  Settings s = loadFrom("check files:\xC3\xA9tude\r\n");
+  EXPECT_EQ(s.checkFiles.view(), "\xC2\xA9tude");
+  saveSettings(s);
+  EXPECT_EQ(loadFrom(readTestFile(kIni)).checkFiles, s.checkFiles);
+}
+
 TEST(LegacySettings, SavingWritesThePathInUtf8AndKeepsOtherLines) {
   ScopedTempDir dir;
   const std::string note = "note: Gr\xFC\xDF" "e aus K\xF6ln";

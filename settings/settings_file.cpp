@@ -163,13 +163,14 @@ Text refreshedLine(const Text& key, const Settings& s) {
 // Applies one line as read from the file. Its first 255 bytes count; the
 // rest of the line is skipped. A file written before the program's texts
 // became UTF-8 holds its values in the legacy code page: a line that is not
-// UTF-8 is cut as single-byte text, and its value converted.
+// UTF-8 is cut as single-byte text, and a value that is not UTF-8 is
+// converted (also where the separator took the lead byte of a character
+// and left the rest of it).
 void applyFileLine(Settings& s, std::string_view bytes) {
   Text line(bytes);
-  bool legacy = !isValidUtf8(line.view());
-  if (legacy) line = Text(bytes.substr(0, Text::kMax));
+  if (!isValidUtf8(line.view())) line = Text(bytes.substr(0, Text::kMax));
   ParsedSettingLine parsed = parseSettingLine(line);
-  if (legacy && !isValidUtf8(parsed.valueText.view())) parsed.valueText = legacyTextToUtf8(parsed.valueText.view());
+  if (!isValidUtf8(parsed.valueText.view())) parsed.valueText = legacyTextToUtf8(parsed.valueText.view());
   applySettingLine(s, line, parsed);
 }
 
