@@ -60,8 +60,18 @@ std::string expectedLine(std::string_view line, const Settings& s, int* seen) {
   }
   // An empty path is written as the key alone: a separator with nothing
   // after it would read back as a path of one blank.
-  std::string refreshed = std::string(key) + (value.empty() ? "" : " " + value);
-  return refreshed.substr(0, Text::kMax);
+  Text refreshed(key);
+  if (!value.empty()) refreshed += " " + value;
+  return std::string(refreshed.view());
+}
+
+// The path that a saved "check files:" line gives back: the line holds 255
+// bytes, cut between characters.
+Text heldByPathLine(const Text& path) {
+  if (path.empty()) return path;
+  Text line("check files: ");
+  line += path;
+  return Text(line.view().substr(13));
 }
 
 // What a save of `before` must give: each line (ended by CR LF, LF or CR)
@@ -104,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (std::size_t i = 0; i < typedPath.size(); ++i) {
     if (typedPath[i] == '\r' || typedPath[i] == '\n') return 0;  // one-line edit box
   }
+  if (!isValidUtf8(typedPath.view())) return 0;  // the window hands over UTF-8
   int16_t top = input.take<int16_t>();
   int16_t left = input.take<int16_t>();
   const std::string before(input.rest());
@@ -115,7 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   int seen = 0;
   FUZZ_CHECK(once == expectedSave(before, loaded, &seen));
   FUZZ_CHECK(saved(loaded) == once);
-  FUZZ_CHECK(sameSettings(load(), loaded));
+  // A path read in the legacy code page may have grown past what its line
+  // holds once converted.
+  Settings reloaded = loaded;
+  if (seen & kPath) reloaded.checkFiles = heldByPathLine(loaded.checkFiles);
+  FUZZ_CHECK(sameSettings(load(), reloaded));
 
   // Saved with a typed path and a new position, as at exit: what comes back
   // is the new values where the file has their lines (the path as far as
@@ -129,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FUZZ_CHECK(atExit == expectedSave(before, changed, &seen));
   FUZZ_CHECK(saved(changed) == atExit);
   Settings expected = loaded;
-  if (seen & kPath) expected.checkFiles = Text(typedPath.view().substr(0, Text::kMax - 13));
+  if (seen & kPath) expected.checkFiles = heldByPathLine(typedPath);
   if (seen & kTop) expected.windowY = top;
   if (seen & kLeft) expected.windowX = left;
   FUZZ_CHECK(sameSettings(load(), expected));
