@@ -3,10 +3,12 @@
 # make test  installs what is missing, builds the native, sanitizer and
 #            Windows configurations and runs every test (Windows ones under
 #            Wine in a virtual display).
+# make bench builds the native and Windows configurations and prints the
+#            sampler benchmark table (bench/run); takes a few minutes.
 
 CONFIGS := native native-asan native-tsan windows
 
-.PHONY: all deps run test build $(CONFIGS) $(addprefix test-,$(CONFIGS)) clean
+.PHONY: all deps run test bench build $(CONFIGS) $(addprefix test-,$(CONFIGS)) clean
 
 all: build
 
@@ -25,6 +27,9 @@ $(addprefix test-,$(CONFIGS)): test-%: %
 
 test: deps
 	$(MAKE) --no-print-directory test-native test-native-asan test-native-tsan test-windows
+
+bench: native windows
+	bench/run
 
 run: windows
 	READSWEEPER_DISPLAY=host tools/run-demo
