@@ -37,6 +37,14 @@ HWND createButton(const char* text, int16_t x, int16_t y, int16_t width, int16_t
 HFONT createControlFont(int32_t height, int32_t width, int32_t weight, const char* faceName,
                         bool underline);
 
+// The scan worker's status texts (worker_window.cpp): posted when a text
+// waits after a quiet spell, sent when every text must be shown now. On
+// these and on the ticks of the pacing timer (WM_TIMER) the main window
+// shows the newest texts.
+constexpr UINT kStatusTextsMessage = WM_APP + 1;
+constexpr UINT kStatusTextsFlush = WM_APP + 2;
+void showStatusTexts(UINT message);
+
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void startScan();
 void releaseReadBuffer();
