@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bare_os.h"
 #include "bench/program.h"
 #include "bench/samplers.h"
 
@@ -97,6 +98,17 @@ std::string programRoot(const char* root) {
   return path;
 }
 
+bool listable(const char* root) {
+  static char path[8192];
+  std::size_t length = std::strlen(root);
+  if (length + 8 > sizeof path) return false;
+  std::memcpy(path, root, length);
+  BareEntry entry;
+  if (!bareListFirst(path, length, &entry)) return false;
+  bareListClose();
+  return true;
+}
+
 // What one timed run covered.
 std::string sample(int64_t checks, double seconds, const char* prefix = "") {
   char text[64];
@@ -112,12 +124,25 @@ struct Durations {
 
 bool measure(const char* platform, const char* treeLabel, const char* root, const Setup& setup, uint32_t seed,
              const Durations& durations) {
+  // A root that cannot be listed would have the samplers spin for ever.
+  if (!listable(root)) {
+    std::fprintf(stderr, "bench: cannot list %s\n", root);
+    return false;
+  }
   int64_t limit = calibrate(root, setup, seed, durations.samplerSeconds);
   Settings s = settingsFor(setup, limit);
   SamplerRun reference, engine;
   for (int trial = 0; trial < durations.trials; ++trial) {
-    SamplerRun r = runReference(root, s, seed, buffer.data(), buffer.size());
-    SamplerRun e = runEngine(root, s, seed, buffer.data(), buffer.size());
+    // Each goes first in every other trial, so that neither profits from
+    // what the other left in the caches.
+    SamplerRun r, e;
+    if (trial % 2 == 0) {
+      r = runReference(root, s, seed, buffer.data(), buffer.size());
+      e = runEngine(root, s, seed, buffer.data(), buffer.size());
+    } else {
+      e = runEngine(root, s, seed, buffer.data(), buffer.size());
+      r = runReference(root, s, seed, buffer.data(), buffer.size());
+    }
     if (!sameWork(r, e)) {
       std::fprintf(stderr,
                    "bench: the engine and the reference did different work on %s: bytes %" PRId64 "/%" PRId64
@@ -149,7 +174,7 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   int64_t programLimit = std::min<int64_t>(static_cast<int64_t>(perSecond(engine.bytes, engine) * durations.programSeconds),
                                            kLargestLimit);
   ProgramRun best;
-  for (int trial = 0; trial < 2; ++trial) {
+  for (int trial = 0; trial < durations.trials; ++trial) {
     ProgramRun p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize,
                               static_cast<int32_t>(programLimit));
     if (!p.ok) {
@@ -189,7 +214,7 @@ int main(int argc, char** argv) {
   // Under Wine every system call costs more and the whole program has to
   // run too, so fewer and longer runs; the program's own runs are longer
   // still, since they include its start and it draws from its own seed.
-  Durations durations = programAvailable() ? Durations{2, 1.5, 3.0} : Durations{3, 1.0, 0};
+  Durations durations = programAvailable() ? Durations{4, 1.0, 3.0} : Durations{8, 0.4, 0};
   struct Tree {
     const char* label;
     const char* root;
