@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
   // Under Wine every system call costs more and the whole program has to
   // run too, so fewer and longer runs; the program's own runs are longer
   // still, since they include its start and it draws from its own seed.
-  Durations durations = programAvailable() ? Durations{4, 1.0, 3.0} : Durations{8, 0.4, 0};
+  Durations durations = programAvailable() ? Durations{6, 0.6, 3.0} : Durations{8, 0.4, 0};
   struct Tree {
     const char* label;
     const char* root;
