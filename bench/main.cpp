@@ -57,16 +57,16 @@ bool sameWork(const SamplerRun& a, const SamplerRun& b) {
          a.nextDraw == b.nextDraw;
 }
 
-// A limit of checked bytes that takes the reference about `seconds`.
+// A limit of checked bytes that takes the reference about `seconds`: grown
+// until one run takes at least half of that, then scaled.
 int64_t calibrate(const char* root, const Setup& setup, uint32_t seed, double seconds) {
   int64_t limit = setup.blockSize;
   for (;;) {
     SamplerRun run = runReference(root, settingsFor(setup, limit), seed, buffer.data(), buffer.size());
-    if (run.seconds >= 0.25 || limit >= kLargestLimit) {
-      double scaled = static_cast<double>(run.bytes) * seconds / std::max(run.seconds, 1e-6);
-      return std::clamp<int64_t>(static_cast<int64_t>(scaled), setup.blockSize, kLargestLimit);
-    }
-    limit = std::min(limit * 4, kLargestLimit);
+    double scaled = static_cast<double>(run.bytes) * seconds / std::max(run.seconds, 1e-6);
+    int64_t next = std::clamp<int64_t>(static_cast<int64_t>(scaled), setup.blockSize, kLargestLimit);
+    if (run.seconds >= seconds / 2 || limit >= kLargestLimit) return next;
+    limit = std::max(next, std::min(limit * 4, kLargestLimit));
   }
 }
 
