@@ -4,10 +4,12 @@
 #            Windows configurations and runs every test (Windows ones under
 #            Wine in a virtual display), and runs each fuzz target for
 #            FUZZ_SECONDS seconds (default 20).
+# make bench builds the native and Windows configurations and prints the
+#            sampler benchmark table (bench/run); takes a few minutes.
 
 CONFIGS := native native-asan native-tsan windows fuzz
 
-.PHONY: all deps run test build $(CONFIGS) $(addprefix test-,$(CONFIGS)) clean
+.PHONY: all deps run test bench build $(CONFIGS) $(addprefix test-,$(CONFIGS)) clean
 
 all: build
 
@@ -26,6 +28,9 @@ $(addprefix test-,$(CONFIGS)): test-%: %
 
 test: deps
 	$(MAKE) --no-print-directory test-native test-native-asan test-native-tsan test-windows test-fuzz
+
+bench: native windows
+	bench/run
 
 run: windows
 	READSWEEPER_DISPLAY=host tools/run-demo

@@ -45,6 +45,14 @@ HFONT createControlFont(int32_t height, int32_t width, int32_t weight, const cha
 Text windowText(HWND window);
 void setWindowText(HWND window, const Text& text);
 
+// The scan worker's status texts (worker_window.cpp): posted when a text
+// waits after a quiet spell, sent when every text must be shown now. On
+// these and on the ticks of the pacing timer (WM_TIMER) the main window
+// shows the newest texts.
+constexpr UINT kStatusTextsMessage = WM_APP + 1;
+constexpr UINT kStatusTextsFlush = WM_APP + 2;
+void showStatusTexts(UINT message);
+
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void startScan();
 void releaseReadBuffer();

@@ -93,6 +93,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       PostQuitMessage(0);
       return 0;
     }
+    case kStatusTextsMessage:
+    case kStatusTextsFlush:
+    case WM_TIMER:
+      showStatusTexts(message);
+      return 0;
     case WM_COMMAND: {
       HWND control = reinterpret_cast<HWND>(lParam);
       WORD notification = HIWORD(wParam);

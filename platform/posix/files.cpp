@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
+#include <climits>
+#include <cstddef>
+#include <cstdio>
 
 // The program writes its paths with backslashes; here they become slashes.
 // Every failure returns errno as it was right after the failing call, never
@@ -13,13 +15,21 @@
 
 namespace {
 
-std::string posixPath(const char* path) {
-  std::string p(path);
-  for (char& c : p) {
-    if (c == '\\') c = '/';
+// The path with slashes, in the caller's buffer: opening a file to check it
+// allocates nothing. False when it does not fit, as the system would say.
+struct PosixPath {
+  char text[PATH_MAX];
+  bool fits = false;
+  explicit PosixPath(const char* path) {
+    std::size_t i = 0;
+    for (; path[i] != '\0'; ++i) {
+      if (i + 1 == sizeof text) return;
+      text[i] = path[i] == '\\' ? '/' : path[i];
+    }
+    text[i] = '\0';
+    fits = true;
   }
-  return p;
-}
+};
 
 int lastError() {
   int error = errno;
@@ -33,7 +43,9 @@ int descriptor(FileHandle file) { return static_cast<int>(file); }
 int findEntryByName(const char* name, Text* storedName) {
   struct stat st;
   // lstat: a dangling link or any other kind of entry counts as found.
-  if (lstat(posixPath(name).c_str(), &st) != 0) return lastError();
+  PosixPath path(name);
+  if (!path.fits) return ENAMETOOLONG;
+  if (lstat(path.text, &st) != 0) return lastError();
   // The file system matches names exactly, so the stored name is the one
   // asked for.
   *storedName = Text(name);
@@ -42,7 +54,9 @@ int findEntryByName(const char* name, Text* storedName) {
 
 int openFileForReading(const char* path, FileHandle* file) {
   *file = kNoFile;
-  int fd = open(posixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  PosixPath posix(path);
+  if (!posix.fits) return ENAMETOOLONG;
+  int fd = open(posix.text, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return lastError();
   // A folder opens here but not on Windows; refuse it the same way.
   struct stat st;
@@ -61,7 +75,9 @@ int openFileForReading(const char* path, FileHandle* file) {
 
 int createFileForWriting(const char* path, FileHandle* file) {
   *file = kNoFile;
-  int fd = open(posixPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  PosixPath posix(path);
+  if (!posix.fits) return ENAMETOOLONG;
+  int fd = open(posix.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return lastError();
   *file = fd;
   return 0;
@@ -115,11 +131,15 @@ int closeFile(FileHandle file) {
 }
 
 int deleteFile(const char* path) {
-  if (unlink(posixPath(path).c_str()) != 0) return lastError();
+  PosixPath posix(path);
+  if (!posix.fits) return ENAMETOOLONG;
+  if (unlink(posix.text) != 0) return lastError();
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
-  if (rename(posixPath(from).c_str(), posixPath(to).c_str()) != 0) return lastError();
+  PosixPath posixFrom(from), posixTo(to);
+  if (!posixFrom.fits || !posixTo.fits) return ENAMETOOLONG;
+  if (rename(posixFrom.text, posixTo.text) != 0) return lastError();
   return 0;
 }

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <string>
+#include <atomic>
+#include <climits>
+#include <cstring>
 #include <string_view>
 
 // Listings that behave like the Win32 ones under "*.*": "." and ".." first,
@@ -19,12 +21,28 @@ constexpr uint32_t kArchive = 0x20;
 
 struct Listing {
   DIR* dir = nullptr;
-  std::string prefix;  // names must start with it
+  char prefix[NAME_MAX + 1] = {};  // names must start with it
+  std::size_t prefixLength = 0;
   int dotsGiven = 0;   // "." and ".." come before the directory's own entries
 };
 
+// A walk opens and closes a listing at every step: the record of a closed
+// listing is kept for the next one, so that steady walking allocates nothing
+// of its own.
+std::atomic<Listing*> spare{nullptr};
+
+Listing* newListing() {
+  Listing* l = spare.exchange(nullptr);
+  if (l == nullptr) return new Listing;
+  return l;
+}
+
+void dropListing(Listing* l) {
+  delete spare.exchange(l);
+}
+
 bool matches(const Listing& l, std::string_view name) {
-  return name.substr(0, l.prefix.size()) == l.prefix;
+  return name.substr(0, l.prefixLength) == std::string_view(l.prefix, l.prefixLength);
 }
 
 void describe(Listing& l, const char* name, ListEntry* entry) {
@@ -41,7 +59,8 @@ void describe(Listing& l, const char* name, ListEntry* entry) {
   }
 }
 
-// The next matching entry; false at the end of the directory.
+// The next matching entry; false at the end of the directory, with `entry`
+// untouched.
 bool advance(Listing& l, ListEntry* entry) {
   while (l.dotsGiven < 2) {
     const char* dot = l.dotsGiven == 0 ? "." : "..";
@@ -67,49 +86,57 @@ bool advance(Listing& l, ListEntry* entry) {
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
   *listing = kNoListing;
-  std::string folder(pattern);
-  for (char& c : folder) {
-    if (c == '\\') c = '/';
+  // The folder part with slashes, and the name prefix before "*.*".
+  char folder[PATH_MAX];
+  std::size_t length = std::strlen(pattern);
+  if (length >= sizeof folder) return ENAMETOOLONG;
+  std::size_t maskStart = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    folder[i] = pattern[i] == '\\' ? '/' : pattern[i];
+    if (folder[i] == '/') maskStart = i + 1;
   }
-  std::string::size_type slash = folder.rfind('/');
-  std::string mask = slash == std::string::npos ? folder : folder.substr(slash + 1);
-  folder.erase(slash == std::string::npos ? 0 : slash + 1);
-  if (folder.empty()) folder = ".";
+  std::string_view mask(pattern + maskStart, length - maskStart);
   static constexpr std::string_view kAll = "*.*";
-  if (mask.size() >= kAll.size() && std::string_view(mask).substr(mask.size() - kAll.size()) == kAll) {
-    mask.erase(mask.size() - kAll.size());
+  if (mask.size() >= kAll.size() && mask.substr(mask.size() - kAll.size()) == kAll) {
+    mask.remove_suffix(kAll.size());
+  }
+  // No name is longer than NAME_MAX, so a longer prefix matches nothing.
+  if (mask.size() > NAME_MAX) return ENOENT;
+  if (maskStart == 0) {
+    folder[0] = '.';
+    folder[1] = '\0';
+  } else {
+    folder[maskStart] = '\0';
   }
 
-  DIR* dir = opendir(folder.c_str());
+  DIR* dir = opendir(folder);
   if (dir == nullptr) {
     int error = errno;
     return error != 0 ? error : ENOENT;
   }
-  Listing* l = new Listing;
+  Listing* l = newListing();
   l->dir = dir;
-  l->prefix = mask;
-  ListEntry first;
-  if (!advance(*l, &first)) {
+  std::memcpy(l->prefix, mask.data(), mask.size());
+  l->prefixLength = mask.size();
+  l->dotsGiven = 0;
+  if (!advance(*l, entry)) {
     closedir(dir);
-    delete l;
+    dropListing(l);
     return ENOENT;
   }
-  *entry = first;
   *listing = reinterpret_cast<ListHandle>(l);
   return 0;
 }
 
 int listNext(ListHandle listing, ListEntry* entry) {
   Listing* l = reinterpret_cast<Listing*>(listing);
-  ListEntry next;
   errno = 0;
-  if (!advance(*l, &next)) return errno != 0 ? errno : ENOENT;
-  *entry = next;
+  if (!advance(*l, entry)) return errno != 0 ? errno : ENOENT;
   return 0;
 }
 
 void listClose(ListHandle listing) {
   Listing* l = reinterpret_cast<Listing*>(listing);
   closedir(l->dir);
-  delete l;
+  dropListing(l);
 }

@@ -26,7 +26,7 @@ FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); 
 
 int findEntryByName(const char* name, Text* storedName) {
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(systemPath(name).c_str(), &found);
+  HANDLE search = FindFirstFileW(pathFor(name), &found);
   if (search == INVALID_HANDLE_VALUE) return lastError();
   // The directory may store the name in another letter case; that spelling
   // is the one to open and to replace.
@@ -38,7 +38,7 @@ int findEntryByName(const char* name, Text* storedName) {
 }
 
 int openFileForReading(const char* path, FileHandle* file) {
-  HANDLE h = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = CreateFileW(pathFor(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     int error = lastError();
@@ -50,7 +50,7 @@ int openFileForReading(const char* path, FileHandle* file) {
 }
 
 int createFileForWriting(const char* path, FileHandle* file) {
-  HANDLE h = CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  HANDLE h = CreateFileW(pathFor(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     int error = lastError();
@@ -101,12 +101,12 @@ int closeFile(FileHandle file) {
 }
 
 int deleteFile(const char* path) {
-  if (!DeleteFileW(systemPath(path).c_str())) return lastError();
+  if (!DeleteFileW(pathFor(path))) return lastError();
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
   DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (!MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), flags)) return lastError();
+  if (!MoveFileExW(pathFor(from, 0), pathFor(to, 1), flags)) return lastError();
   return 0;
 }

@@ -21,7 +21,7 @@ void takeEntry(const WIN32_FIND_DATAW& data, ListEntry* entry) {
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
   WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(systemPath(pattern).c_str(), &data);
+  HANDLE search = FindFirstFileW(pathFor(pattern), &data);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     *listing = kNoListing;

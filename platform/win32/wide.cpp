@@ -43,9 +43,16 @@ void appendUnit(std::wstring* out, uint32_t c) {
 }  // namespace
 
 std::wstring wideFromUtf8(std::string_view text) {
+  std::wstring wide;
+  wideFromUtf8(text, &wide);
+  return wide;
+}
+
+void wideFromUtf8(std::string_view text, std::wstring* out) {
   static constexpr unsigned char kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
   static constexpr uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-  std::wstring wide;
+  std::wstring& wide = *out;
+  wide.clear();
   wide.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     unsigned char lead = static_cast<unsigned char>(text[at]);
@@ -66,7 +73,6 @@ std::wstring wideFromUtf8(std::string_view text) {
     appendUnit(&wide, c);
     at += length;
   }
-  return wide;
 }
 
 void appendUtf8(std::string* out, const wchar_t* text, std::size_t length) {
@@ -129,17 +135,30 @@ std::wstring longPathForm(const std::wstring& fullPath) {
 }
 
 std::wstring systemPath(const char* utf8Path) {
-  std::wstring path = wideFromUtf8(utf8Path);
-  if (startsWith(path, L"\\\\?\\") || startsWith(path, L"\\\\.\\")) return path;
-  if (path.size() < kClassicLimit && isFullyQualified(path)) return path;
+  std::wstring path;
+  systemPath(utf8Path, &path);
+  return path;
+}
+
+const wchar_t* pathFor(const char* utf8Path, int which) {
+  thread_local std::wstring buffers[2];
+  systemPath(utf8Path, &buffers[which]);
+  return buffers[which].c_str();
+}
+
+void systemPath(const char* utf8Path, std::wstring* out) {
+  std::wstring& path = *out;
+  wideFromUtf8(utf8Path, &path);
+  if (startsWith(path, L"\\\\?\\") || startsWith(path, L"\\\\.\\")) return;
+  if (path.size() < kClassicLimit && isFullyQualified(path)) return;
   // A relative path may be short and its full form long; the full form is
   // what the limit applies to.
   DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;  // the file call itself then tells what is wrong
+  if (needed == 0) return;  // the file call itself then tells what is wrong
   std::wstring full(needed, L'\0');
   DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-  if (length == 0 || length >= needed) return path;
+  if (length == 0 || length >= needed) return;
   full.resize(length);
-  if (full.size() < kClassicLimit) return path;
-  return longPathForm(full);
+  if (full.size() < kClassicLimit) return;
+  path = longPathForm(full);
 }

@@ -10,6 +10,8 @@
 // three-byte form of a surrogate, which appendUtf8 writes for a name holding
 // a lone one, becomes that surrogate again, so every listed name opens.
 std::wstring wideFromUtf8(std::string_view text);
+// The same into `out`, whose room is kept from call to call.
+void wideFromUtf8(std::string_view text, std::wstring* out);
 
 // Appends the UTF-8 of `length` UTF-16 units. A lone surrogate, which NTFS
 // names may hold, gets the three-byte form of its value.
@@ -32,3 +34,11 @@ std::wstring longPathForm(const std::wstring& fullPath);
 // full form with the long-path prefix. Paths that already begin with \\?\ or
 // \\.\ go as they are.
 std::wstring systemPath(const char* utf8Path);
+// The same into `out`. Paths under the classic limit, the scan's every
+// listing and open, then cost no allocation once `out` has grown.
+void systemPath(const char* utf8Path, std::wstring* out);
+
+// systemPath for one file call, in a buffer of the calling thread (the scan
+// worker and the GUI thread each have their own) that lives until the next
+// pathFor with the same `which`; a call that takes two paths uses 0 and 1.
+const wchar_t* pathFor(const char* utf8Path, int which = 0);

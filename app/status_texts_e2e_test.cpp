@@ -1,0 +1,59 @@
+// The worker's status texts reach the window without the worker waiting for
+// it, paced by a timer: they keep coming during a scan, the last counts are
+// on screen by the time the button reads "Start", and the timer stops with
+// the scan.
+#include "app/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+double cpuMs(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
+  auto ticks = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 10000.0;
+}
+
+void makeFiles(const std::string& folder, int count) {
+  for (int i = 0; i < count; ++i) writeFileBytes(folder + "f" + std::to_string(i) + ".bin", std::string(700, 'x'));
+}
+
+TEST_F(Readsweeper, StatusTextsFollowAScanAndEndWithItsLastCounts) {
+  makeFiles(data, 40);
+  // One-byte blocks: the scan stops at exactly the limit.
+  writeIni({"check files: " + data, "stop after checked: 30000", "window refresh: 100", "show checked bytes", "show full file size",
+            "show open errors", "show read errors", "show file name"});
+  start();
+  press();
+  // Texts change while the scan runs.
+  std::string first;
+  ASSERT_TRUE(waitUntil([&] { return !(first = textOf(countersLine)).empty(); }));
+  EXPECT_TRUE(waitUntil([&] { return idle() || textOf(countersLine) != first; }));
+  EXPECT_TRUE(waitUntil([&] { return textOf(fileLine).rfind('"' + data, 0) == 0; })) << textOf(fileLine);
+  ASSERT_TRUE(waitUntil([&] { return idle(); }, 60000));
+  // The first look after the button reads "Start" again.
+  EXPECT_EQ(textOf(countersLine), "checked 30000B, opening errors: 0, reading errors: 0");
+  EXPECT_EQ(closeAndWait(), 0);
+}
+
+TEST_F(Readsweeper, IdleAfterAScanUsesNoProcessorTime) {
+  makeFiles(data, 40);
+  writeIni({"check files: " + data, "window refresh: 100", "show checked bytes", "show file name"});
+  start();
+  startScanByButton();
+  Sleep(500);
+  stopScanByButton();
+  // The last tick of the pacing timer comes within a few hundredths.
+  Sleep(300);
+  double before = cpuMs(process.hProcess);
+  Sleep(1500);
+  double after = cpuMs(process.hProcess);
+  ASSERT_GE(before, 0);
+  EXPECT_EQ(after - before, 0);
+  EXPECT_EQ(closeAndWait(), 0);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,246 @@
+// readsweeper_bench: the sampler benchmark. Run by `make bench` (bench/run),
+// which makes the trees and runs the native and the Windows build of it.
+//
+//   readsweeper_bench [--header] PLATFORM TREE_ROOT FLAT_ROOT
+//
+// It prints rows of one table: for each tree and each of two
+// settings, the reference sampler and the engine on the same draws, and in
+// the Windows build the whole program too; then, in the Windows build, the
+// window's responsiveness during a scan.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/bare_os.h"
+#include "bench/program.h"
+#include "bench/samplers.h"
+
+namespace {
+
+constexpr int64_t kLargestLimit = INT32_MAX;
+constexpr double kFewestChecks = 100;
+
+struct Setup {
+  const char* label;
+  int windowRefresh;
+  int32_t blockSize;
+};
+
+constexpr Setup kSetups[] = {
+    {"defaults", 25, 1},
+    {"refresh 100, 64 KiB blocks", 100, 65536},
+};
+
+// What a user without a settings file sees, with the refresh and block
+// size of the setup.
+Settings settingsFor(const Setup& setup, int64_t limit) {
+  Settings s;
+  s.showCheckedBytes = true;
+  s.showReadErrors = true;
+  s.showOpenErrors = true;
+  s.showFileName = true;
+  s.showFullFileSize = true;
+  s.windowRefresh = static_cast<uint8_t>(setup.windowRefresh);
+  s.bytesToReadAtOnce = setup.blockSize;
+  s.stopAfterChecked = static_cast<int32_t>(std::min(limit, kLargestLimit));
+  return s;
+}
+
+std::vector<char> buffer(65536);
+
+bool sameWork(const SamplerRun& a, const SamplerRun& b) {
+  return a.bytes == b.bytes && a.openErrors == b.openErrors && a.readErrors == b.readErrors &&
+         a.nextDraw == b.nextDraw;
+}
+
+// A limit of checked bytes that takes the reference about `seconds`: grown
+// until one run takes at least half of that, then scaled.
+int64_t calibrate(const char* root, const Setup& setup, uint32_t seed, double seconds) {
+  int64_t limit = setup.blockSize;
+  for (;;) {
+    SamplerRun run = runReference(root, settingsFor(setup, limit), seed, buffer.data(), buffer.size());
+    double scaled = static_cast<double>(run.bytes) * seconds / std::max(run.seconds, 1e-6);
+    int64_t next = std::clamp<int64_t>(static_cast<int64_t>(scaled), setup.blockSize, kLargestLimit);
+    if (run.seconds >= seconds / 2 || limit >= kLargestLimit) return next;
+    limit = std::max(next, std::min(limit * 4, kLargestLimit));
+  }
+}
+
+void row(const char* tree, const Setup& setup, const char* platform, const char* sampler, const std::string& checks,
+         const std::string& blocks, double bytesPerSecond, const std::string& ratio, const std::string& sample) {
+  std::printf("| %s | %s | %s | %s | %s | %s | %.1f | %s | %s |\n", tree, setup.label, platform, sampler,
+              checks.c_str(), blocks.c_str(), bytesPerSecond / 1048576.0, ratio.c_str(), sample.c_str());
+  std::fflush(stdout);
+}
+
+std::string number(double value, const char* prefix = "") {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s%.0f", prefix, value);
+  return text;
+}
+
+std::string ratio(double value, const char* of) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f of %s", value, of);
+  return text;
+}
+
+// Prefers the Windows form of a root when the program is there.
+std::string programRoot(const char* root) {
+  std::string path = root;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  if (!path.empty() && path[0] == '\\') path = "Z:" + path;
+  return path;
+}
+
+bool listable(const char* root) {
+  static char path[8192];
+  std::size_t length = std::strlen(root);
+  if (length + 8 > sizeof path) return false;
+  std::memcpy(path, root, length);
+  BareEntry entry;
+  if (!bareListFirst(path, length, &entry)) return false;
+  bareListClose();
+  return true;
+}
+
+// What one timed run covered.
+std::string sample(int64_t checks, double seconds, const char* prefix = "") {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s%" PRId64 " in %.1f s", prefix, checks, seconds);
+  return text;
+}
+
+struct Durations {
+  int trials;             // of each sampler, the fastest counts
+  double samplerSeconds;  // of one run of a sampler
+  double programSeconds;  // of one run of the program
+};
+
+bool measure(const char* platform, const char* treeLabel, const char* root, const Setup& setup, uint32_t seed,
+             const Durations& durations) {
+  // A root that cannot be listed would have the samplers spin for ever.
+  if (!listable(root)) {
+    std::fprintf(stderr, "bench: cannot list %s\n", root);
+    return false;
+  }
+  int64_t limit = calibrate(root, setup, seed, durations.samplerSeconds);
+  Settings s = settingsFor(setup, limit);
+  SamplerRun reference, engine;
+  for (int trial = 0; trial < durations.trials; ++trial) {
+    // Each goes first in every other trial, so that neither profits from
+    // what the other left in the caches.
+    SamplerRun r, e;
+    if (trial % 2 == 0) {
+      r = runReference(root, s, seed, buffer.data(), buffer.size());
+      e = runEngine(root, s, seed, buffer.data(), buffer.size());
+    } else {
+      e = runEngine(root, s, seed, buffer.data(), buffer.size());
+      r = runReference(root, s, seed, buffer.data(), buffer.size());
+    }
+    if (!sameWork(r, e)) {
+      std::fprintf(stderr,
+                   "bench: the engine and the reference did different work on %s: bytes %" PRId64 "/%" PRId64
+                   ", errors %" PRId64 "+%" PRId64 "/%" PRId64 "+%" PRId64 "\n",
+                   root, e.bytes, r.bytes, e.openErrors, e.readErrors, r.openErrors, r.readErrors);
+      return false;
+    }
+    if (trial == 0 || r.seconds < reference.seconds) reference = r;
+    if (trial == 0 || e.seconds < engine.seconds) engine = e;
+  }
+  // Same seed, same settings, same bytes, errors and generator state: the
+  // engine made the reference's checks and block reads.
+  engine.checks = reference.checks;
+  engine.blocks = reference.blocks;
+  auto perSecond = [](int64_t count, const SamplerRun& run) { return static_cast<double>(count) / run.seconds; };
+  row(treeLabel, setup, platform, "reference", number(perSecond(reference.checks, reference)),
+      number(perSecond(reference.blocks, reference)), perSecond(reference.bytes, reference), "",
+      sample(reference.checks, reference.seconds));
+  double engineChecks = perSecond(engine.checks, engine);
+  row(treeLabel, setup, platform, "engine", number(engineChecks), number(perSecond(engine.blocks, engine)),
+      perSecond(engine.bytes, engine), ratio(engineChecks / perSecond(reference.checks, reference), "reference"),
+      sample(engine.checks, engine.seconds));
+
+  if (!programAvailable()) return true;
+  // The program draws from its own seed, so it is compared by checked bytes
+  // per second over a longer run; its checks and blocks per second are
+  // estimated from the engine's checks and blocks per byte on the same
+  // settings.
+  int64_t programLimit = std::min<int64_t>(static_cast<int64_t>(perSecond(engine.bytes, engine) * durations.programSeconds),
+                                           kLargestLimit);
+  ProgramRun best;
+  for (int trial = 0; trial < durations.trials; ++trial) {
+    ProgramRun p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize,
+                              static_cast<int32_t>(programLimit));
+    if (!p.ok) {
+      std::fprintf(stderr, "bench: the program's scan of %s did not end as expected\n", root);
+      return false;
+    }
+    if (trial == 0 || p.bytes / p.seconds > best.bytes / best.seconds) best = p;
+  }
+  double programBytes = best.bytes / best.seconds;
+  double engineBytes = perSecond(engine.bytes, engine);
+  double checksPerByte = static_cast<double>(engine.checks) / static_cast<double>(engine.bytes);
+  double blocksPerByte = static_cast<double>(engine.blocks) / static_cast<double>(engine.bytes);
+  // Over a few walks the program's own draws weigh more than its speed.
+  double programChecks = best.bytes * checksPerByte;
+  bool comparable = programChecks >= kFewestChecks && engine.checks >= kFewestChecks;
+  row(treeLabel, setup, platform, "program", number(programBytes * checksPerByte, "~"),
+      number(programBytes * blocksPerByte, "~"), programBytes,
+      comparable ? ratio(programBytes / engineBytes, "engine") : "too few checks to compare",
+      sample(static_cast<int64_t>(best.bytes * checksPerByte), best.seconds, "~"));
+  return true;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: readsweeper_bench [--header] PLATFORM TREE_ROOT FLAT_ROOT\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool header = !args.empty() && args[0] == "--header";
+  if (header) args.erase(args.begin());
+  if (args.size() != 3) return usage();
+  const char* platform = args[0].c_str();
+  if (header) {
+    std::printf("| tree | settings | platform | sampler | checks/s | blocks/s | MB/s | ratio | checks timed |\n");
+    std::printf("|---|---|---|---|---:|---:|---:|---|---:|\n");
+  }
+  // Under Wine every system call costs more and the whole program has to
+  // run too, so fewer and longer runs; the program's own runs are longer
+  // still, since they include its start and it draws from its own seed.
+  Durations durations = programAvailable() ? Durations{6, 0.6, 3.0} : Durations{8, 0.4, 0};
+  struct Tree {
+    const char* label;
+    const char* root;
+  } trees[] = {{"tree: 20,202 files, 4 levels", args[1].c_str()}, {"flat: 100,000 files", args[2].c_str()}};
+  uint32_t seed = 20261209;
+  for (const Tree& tree : trees) {
+    for (const Setup& setup : kSetups) {
+      if (!measure(platform, tree.label, tree.root, setup, ++seed, durations)) return 1;
+    }
+  }
+  if (programAvailable()) {
+    Responsiveness r = measureResponsiveness(programRoot(args[1].c_str()));
+    if (!r.ok) {
+      std::fprintf(stderr, "bench: the responsiveness run failed\n");
+      return 1;
+    }
+    std::printf(
+        "\n%s, scan of the tree at \"window refresh:\" 100 with 1-byte blocks: round trip of a message sent to "
+        "the main window, median %.2f ms, 99th percentile %.2f ms (%d samples); CPU time of the idle program "
+        "over %.0f s: %.1f ms\n",
+        platform, r.medianMs, r.p99Ms, r.samples, r.idleSeconds, r.idleCpuMs);
+  }
+  return 0;
+}
