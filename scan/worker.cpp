@@ -71,13 +71,7 @@ void runPass() {
   if (entryQualifies(result, Scan.entry, s)) {
     Scan.path.assign(Scan.rootFolder);
     Scan.path.append(Scan.subPath);
-    // A placeholder's name may have been cut for display; the path keeps the
-    // whole pattern that failed.
-    if (Scan.placeholder) {
-      Scan.path.append(Scan.pattern);
-    } else {
-      Scan.path.append(Scan.entry.name);
-    }
+    Scan.path.append(Scan.entry.name);
     checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
     // A running scan refreshes the counters by chance; a stopping one always,
     // so its last counts stay on screen.
