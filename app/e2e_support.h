@@ -121,6 +121,17 @@ inline std::string textOf(HWND window) {
   return buffer;
 }
 
+// The processor time a process has used so far, in milliseconds; -1 when
+// it cannot be read.
+inline double cpuMs(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
+  auto ticks = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 10000.0;
+}
+
 inline std::string classOf(HWND window) {
   char name[64] = {};
   GetClassNameA(window, name, sizeof name);

@@ -7,15 +7,6 @@
 namespace e2e {
 namespace {
 
-double cpuMs(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-  auto ticks = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-  };
-  return (ticks(kernel) + ticks(user)) / 10000.0;
-}
-
 void makeFiles(const std::string& folder, int count) {
   for (int i = 0; i < count; ++i) writeFileBytes(folder + "f" + std::to_string(i) + ".bin", std::string(700, 'x'));
 }

@@ -13,11 +13,7 @@ namespace {
 // What a user without a settings file sees.
 Settings displayDefaults() {
   Settings s;
-  s.showCheckedBytes = true;
-  s.showReadErrors = true;
-  s.showOpenErrors = true;
-  s.showFileName = true;
-  s.showFullFileSize = true;
+  applyNoFileDefaults(s);
   return s;
 }
 

@@ -39,11 +39,7 @@ constexpr Setup kSetups[] = {
 // size of the setup.
 Settings settingsFor(const Setup& setup, int64_t limit) {
   Settings s;
-  s.showCheckedBytes = true;
-  s.showReadErrors = true;
-  s.showOpenErrors = true;
-  s.showFileName = true;
-  s.showFullFileSize = true;
+  applyNoFileDefaults(s);
   s.windowRefresh = static_cast<uint8_t>(setup.windowRefresh);
   s.bytesToReadAtOnce = setup.blockSize;
   s.stopAfterChecked = static_cast<int32_t>(std::min(limit, kLargestLimit));

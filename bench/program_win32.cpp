@@ -104,15 +104,6 @@ int64_t checkedBytesOf(const std::string& line) {
   return value;
 }
 
-double cpuMs(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-  auto ticks = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-  };
-  return (ticks(kernel) + ticks(user)) / 10000.0;
-}
-
 }  // namespace
 
 bool programAvailable() { return true; }
@@ -157,9 +148,9 @@ Responsiveness measureResponsiveness(const std::string& root) {
   // Nothing may touch the program while it idles: no polling here.
   Sleep(500);
   r.idleSeconds = 3;
-  double before = cpuMs(session.process.hProcess);
+  double before = e2e::cpuMs(session.process.hProcess);
   Sleep(3000);
-  double after = cpuMs(session.process.hProcess);
+  double after = e2e::cpuMs(session.process.hProcess);
   if (before < 0 || after < 0) return r;
   r.idleCpuMs = after - before;
   r.ok = true;
