@@ -6,15 +6,6 @@ namespace {
 
 bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
-// The length that a lead byte announces, 2 to 4; 0 for a byte that starts
-// no multi-byte sequence.
-std::size_t announcedLength(unsigned char b) {
-  if (b >= 0xC2 && b <= 0xDF) return 2;
-  if (b >= 0xE0 && b <= 0xEF) return 3;
-  if (b >= 0xF0 && b <= 0xF4) return 4;
-  return 0;
-}
-
 // The length of the well-formed sequence that starts at `at`; 0 when none
 // does.
 std::size_t sequenceAt(std::string_view s, std::size_t at) {
@@ -46,6 +37,13 @@ std::size_t characterAt(std::string_view s, std::size_t at) {
 }
 
 }  // namespace
+
+std::size_t announcedLength(unsigned char b) {
+  if (b >= 0xC2 && b <= 0xDF) return 2;
+  if (b >= 0xE0 && b <= 0xEF) return 3;
+  if (b >= 0xF0 && b <= 0xF4) return 4;
+  return 0;
+}
 
 Text& Text::append(std::string_view bytes) {
   std::size_t room = kMax - size_;

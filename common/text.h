@@ -61,6 +61,10 @@ inline Text operator+(Text a, const char* b) { return a.append(b); }
 // for an empty buffer.
 Text textToString(const char* buffer);
 
+// The length of the UTF-8 sequence that a lead byte announces, 2 to 4; 0 for
+// a byte that starts no multi-byte sequence.
+std::size_t announcedLength(unsigned char lead);
+
 // Whether the bytes are well-formed UTF-8: shortest forms only, no
 // surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view bytes);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/text.h"
+
 namespace {
 
 // Shorter paths work with every call: 248 is the shortest of the classic
@@ -19,15 +21,6 @@ bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 bool isFullyQualified(const std::wstring& path) {
   if (path.size() >= 3 && path[1] == L':' && isSeparator(path[2])) return true;
   return path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
-}
-
-// The length that a lead byte announces; 0 for a byte that starts nothing.
-std::size_t announcedLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
 }
 
 void appendUnit(std::wstring* out, uint32_t c) {
@@ -56,7 +49,7 @@ void wideFromUtf8(std::string_view text, std::wstring* out) {
   wide.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     unsigned char lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = announcedLength(lead);
+    std::size_t length = lead < 0x80 ? 1 : announcedLength(lead);
     uint32_t c = lead & kLeadBits[length];
     bool whole = length != 0 && length <= text.size() - at;
     for (std::size_t i = 1; whole && i < length; ++i) {
