@@ -42,7 +42,9 @@ TEST_F(Readsweeper, IdleAfterAScanUsesNoProcessorTime) {
   Sleep(1500);
   double after = cpuMs(process.hProcess);
   ASSERT_GE(before, 0);
-  EXPECT_EQ(after - before, 0);
+  // Wine counts a process's time in ticks of 10 ms, and its own threads may
+  // take one; a window that polled or a worker left running takes hundreds.
+  EXPECT_LE(after - before, 20);
   EXPECT_EQ(closeAndWait(), 0);
 }
 
