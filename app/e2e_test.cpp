@@ -217,32 +217,6 @@ TEST_F(Readsweeper, SettingsEditedDuringScanApplyToTheNextOne) {
   EXPECT_EQ(closeAndWait(), 0);
 }
 
-TEST_F(Readsweeper, ClosingDuringBusyScanNeverHangsAndKeepsFilePosition) {
-  // Many small files and reads: the worker is always busy with the window.
-  for (int i = 0; i < 20; ++i) {
-    writeFileBytes(data + "f" + std::to_string(i) + ".bin", std::string(20000 + i, 'x'));
-  }
-  const std::vector<std::string> content = {
-      "instant start", "check files: " + data, "show file name", "show checked bytes",
-      "show read errors", "window refresh: 100", "bytes to read at once: 64",
-      "window horizontal position: 120", "window vertical position: 300"};
-  for (int round = 0; round < 10; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    writeIni(content);
-    start();
-    ASSERT_TRUE(waitUntil([&] { return scanning() && !textOf(fileLine).empty(); }));
-    SetWindowPos(main, nullptr, 500, 400, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    DWORD before = GetTickCount();
-    EXPECT_EQ(closeAndWait(5000), 0);
-    EXPECT_LT(GetTickCount() - before, 3000u);
-    EXPECT_EQ(ini(), lines(content));
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    process = {};
-  }
-}
-
-
 TEST_F(FatalReport, SettingsFileThatIsAFolder) {
   ASSERT_TRUE(CreateDirectoryA(iniPath().c_str(), nullptr));
   launch();
