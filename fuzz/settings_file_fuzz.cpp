@@ -29,7 +29,9 @@ bool sameSettings(const Settings& a, const Settings& b) {
          a.skipSmallFiles == b.skipSmallFiles && a.showFullFileSize == b.showFullFileSize &&
          a.runMinimized == b.runMinimized && a.scanAllFiles == b.scanAllFiles &&
          a.showSetup == b.showSetup && a.showReadByte == b.showReadByte &&
-         a.checkFiles == b.checkFiles && a.defaultInitPath == b.defaultInitPath &&
+         a.checkEveryFile == b.checkEveryFile && a.readPastCache == b.readPastCache &&
+         a.checkFiles == b.checkFiles && a.defaultInitPath == b.defaultInitPath && a.errorList == b.errorList &&
+         a.stopAfterCycles == b.stopAfterCycles && a.stopAfterSeconds == b.stopAfterSeconds &&
          a.stopAfterChecked == b.stopAfterChecked && a.stopAfterErrors == b.stopAfterErrors &&
          a.windowRefresh == b.windowRefresh && a.selectNextFile == b.selectNextFile &&
          a.skipFile == b.skipFile && a.bytesToReadAtOnce == b.bytesToReadAtOnce &&

@@ -76,13 +76,15 @@ void checkApplied(const Text& line) {
   Settings s;
   setDefaultSettings(s);
   applySettingLine(s, line, parseSettingLine(line));
-  FUZZ_CHECK(s.stopAfterChecked >= 0 && s.stopAfterErrors >= 0);
+  FUZZ_CHECK(s.stopAfterChecked >= 0 && s.stopAfterChecked <= INT32_MAX && s.stopAfterErrors >= 0);
+  FUZZ_CHECK(s.stopAfterCycles >= 0 && s.stopAfterSeconds >= 0);
   FUZZ_CHECK(s.windowRefresh >= 1 && s.windowRefresh <= 100);
   FUZZ_CHECK(s.selectNextFile >= 1 && s.selectNextFile <= 100);
   FUZZ_CHECK(s.skipFile <= 100);
   FUZZ_CHECK(s.selectSubfolder >= 1 && s.selectSubfolder <= 100);
   FUZZ_CHECK(s.bytesToReadAtOnce >= 1 && s.repeatRead >= 1);
   FUZZ_CHECK(s.checkFiles.size() <= Text::kMax && s.defaultInitPath.size() <= Text::kMax);
+  FUZZ_CHECK(s.errorList.size() <= Text::kMax);
 }
 
 }  // namespace
@@ -98,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Text keyed("k: ");
   keyed += bytes;
   checkLine(keyed);
-  for (const char* key : {"window refresh: ", "skip file: ", "window vertical position: ", "check files: "}) {
+  for (const char* key : {"window refresh: ", "skip file: ", "window vertical position: ", "check files: ",
+                          "stop after checked: ", "stop after seconds: "}) {
     Text keyLine(key);
     keyLine += bytes;
     checkApplied(keyLine);

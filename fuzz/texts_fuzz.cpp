@@ -223,6 +223,14 @@ void checkSummary() {
     FUZZ_CHECK(takeLiteral(rest, "scan all files"));
     separator();
   }
+  if (s.checkEveryFile) {
+    FUZZ_CHECK(takeLiteral(rest, "every file"));
+    separator();
+  }
+  if (s.readPastCache) {
+    FUZZ_CHECK(takeLiteral(rest, "past cache"));
+    separator();
+  }
   if (s.repeatRead > 1) {
     FUZZ_CHECK(takeInteger(rest, &n) && n == s.repeatRead);
     FUZZ_CHECK(takeLiteral(rest, "x repeat read"));
@@ -235,6 +243,18 @@ void checkSummary() {
     FUZZ_CHECK(takeLiteral(rest, "stop after "));
     FUZZ_CHECK(takeInteger(rest, &n) && n == s.stopAfterErrors);
     FUZZ_CHECK(takeLiteral(rest, " error bytes"));
+    separator();
+  }
+  if (s.stopAfterCycles > 0) {
+    FUZZ_CHECK(takeLiteral(rest, "stop after "));
+    FUZZ_CHECK(takeInteger(rest, &n) && n == s.stopAfterCycles);
+    FUZZ_CHECK(takeLiteral(rest, " cycles"));
+    separator();
+  }
+  if (s.stopAfterSeconds > 0) {
+    FUZZ_CHECK(takeLiteral(rest, "stop after "));
+    FUZZ_CHECK(takeInteger(rest, &n) && n == s.stopAfterSeconds);
+    FUZZ_CHECK(takeLiteral(rest, " s"));
     separator();
   }
   if (s.stopAfterChecked > 0) {
@@ -299,7 +319,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   bool* flagFields[] = {&s.showCheckedBytes, &s.showReadErrors, &s.showOpenErrors, &s.showFileName,
                         &s.showFileSize, &s.measureReadingSpeed, &s.showCheckedBytesInPercents,
                         &s.skipSmallFiles, &s.showFullFileSize, &s.scanAllFiles, &s.showSetup,
-                        &s.showReadByte};
+                        &s.showReadByte, &s.checkEveryFile, &s.readPastCache};
   for (bool* f : flagFields) {
     *f = (flags & 1) != 0;
     flags >>= 1;
@@ -323,6 +343,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   int64_t fileSize = input.take<int64_t>();
   int64_t speedBytes = nonNegative(input.take<int64_t>());
   int64_t hundredths = input.take<int64_t>();
+  s.stopAfterCycles = static_cast<int32_t>(nonNegative(input.take<int32_t>()));
+  s.stopAfterSeconds = static_cast<int32_t>(nonNegative(input.take<int32_t>()));
   Scan.rootFolder = input.takeString(300);
   Scan.subPath = input.takeString(300);
   Text name(input.rest());

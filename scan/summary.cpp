@@ -7,6 +7,8 @@ Text composeSettingsSummary(const Settings& s) {
   if (!s.showSetup) return summary;
   summary.append("settings: ");
   if (s.scanAllFiles) summary.append("scan all files, ");
+  if (s.checkEveryFile) summary.append("every file, ");
+  if (s.readPastCache) summary.append("past cache, ");
   if (s.repeatRead > 1) {
     summary.appendInt(s.repeatRead);
     summary.append("x repeat read, ");
@@ -19,6 +21,16 @@ Text composeSettingsSummary(const Settings& s) {
     summary.append("stop after ");
     summary.appendInt(s.stopAfterErrors);
     summary.append(" error bytes, ");
+  }
+  if (s.stopAfterCycles > 0) {
+    summary.append("stop after ");
+    summary.appendInt(s.stopAfterCycles);
+    summary.append(" cycles, ");
+  }
+  if (s.stopAfterSeconds > 0) {
+    summary.append("stop after ");
+    summary.appendInt(s.stopAfterSeconds);
+    summary.append(" s, ");
   }
   if (s.stopAfterChecked > 0) {
     summary.append("check ");

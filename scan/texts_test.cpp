@@ -246,6 +246,49 @@ TEST(SettingsSummary, Pieces) {
   }
 }
 
+// The pieces of the newer settings sit among the others in a fixed order:
+// the modes after "scan all files", the two limits before the check piece.
+TEST(SettingsSummary, PiecesOfTheModesAndLimits) {
+  const struct {
+    const char* what;
+    bool everyFile, pastCache;
+    int32_t cycles, seconds;
+    const char* summary;
+  } cases[] = {
+      {"none", false, false, 0, 0, "settings: scan all files, 512 bytes at once, stop after 10 error bytes, check 10MB"},
+      {"every file", true, false, 0, 0,
+       "settings: scan all files, every file, 512 bytes at once, stop after 10 error bytes, check 10MB"},
+      {"past cache", false, true, 0, 0,
+       "settings: scan all files, past cache, 512 bytes at once, stop after 10 error bytes, check 10MB"},
+      {"cycles", true, true, 2, 0,
+       "settings: scan all files, every file, past cache, 512 bytes at once, stop after 10 error bytes, "
+       "stop after 2 cycles, check 10MB"},
+      {"seconds after cycles", true, false, 1, 90,
+       "settings: scan all files, every file, 512 bytes at once, stop after 10 error bytes, stop after 1 cycles, "
+       "stop after 90 s, check 10MB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings s;
+    s.showSetup = true;
+    s.scanAllFiles = true;
+    s.bytesToReadAtOnce = 512;
+    s.stopAfterErrors = 10;
+    s.stopAfterChecked = 10485760;
+    s.checkEveryFile = c.everyFile;
+    s.readPastCache = c.pastCache;
+    s.stopAfterCycles = c.cycles;
+    s.stopAfterSeconds = c.seconds;
+    EXPECT_EQ(composeSettingsSummary(s).view(), c.summary);
+  }
+  // A limit with nothing after it ends the summary in its space alone.
+  Settings s;
+  s.showSetup = true;
+  s.stopAfterSeconds = 30;
+  s.errorList = "errors.csv";  // no piece of its own
+  EXPECT_EQ(composeSettingsSummary(s).view(), "settings: 1 bytes at once, stop after 30 s ");
+}
+
 TEST(SettingsSummary, RefreshWritesTheLineEvenWhenEmpty) {
   resetFakePlatform();
   Settings s;

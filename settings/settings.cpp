@@ -40,6 +40,8 @@ constexpr FlagKey kFlagKeys[] = {
     {"scan all files", &Settings::scanAllFiles},
     {"show setup", &Settings::showSetup},
     {"show read byte", &Settings::showReadByte},
+    {"check every file", &Settings::checkEveryFile},
+    {"read past cache", &Settings::readPastCache},
 };
 
 struct TextKey {
@@ -50,9 +52,10 @@ struct TextKey {
 constexpr TextKey kTextKeys[] = {
     {"check files:", &Settings::checkFiles},
     {"default init path:", &Settings::defaultInitPath},
+    {"error list:", &Settings::errorList},
 };
 
-// A number key names exactly one field, of one of three widths.
+// A number key names exactly one field, of one of four widths.
 struct NumberKey {
   std::string_view key;
   int32_t low;
@@ -60,21 +63,24 @@ struct NumberKey {
   int32_t Settings::*int32Field;
   uint8_t Settings::*uint8Field;
   int16_t Settings::*int16Field;
+  int64_t Settings::*int64Field;
 };
 
 constexpr int32_t kMax = INT32_MAX;
 
 constexpr NumberKey kNumberKeys[] = {
-    {"stop after checked:", 0, kMax, &Settings::stopAfterChecked, nullptr, nullptr},
-    {"stop after errors:", 0, kMax, &Settings::stopAfterErrors, nullptr, nullptr},
-    {"window refresh:", 1, 100, nullptr, &Settings::windowRefresh, nullptr},
-    {"select next file:", 1, 100, nullptr, &Settings::selectNextFile, nullptr},
-    {"skip file:", 0, 100, nullptr, &Settings::skipFile, nullptr},
-    {"bytes to read at once:", 1, kMax, &Settings::bytesToReadAtOnce, nullptr, nullptr},
-    {"repeat read:", 1, kMax, &Settings::repeatRead, nullptr, nullptr},
-    {"select subfolder:", 1, 100, nullptr, &Settings::selectSubfolder, nullptr},
-    {"window horizontal position:", 0, kMax, nullptr, nullptr, &Settings::windowY},
-    {"window vertical position:", 0, kMax, nullptr, nullptr, &Settings::windowX},
+    {"stop after checked:", 0, kMax, nullptr, nullptr, nullptr, &Settings::stopAfterChecked},
+    {"stop after errors:", 0, kMax, &Settings::stopAfterErrors, nullptr, nullptr, nullptr},
+    {"window refresh:", 1, 100, nullptr, &Settings::windowRefresh, nullptr, nullptr},
+    {"select next file:", 1, 100, nullptr, &Settings::selectNextFile, nullptr, nullptr},
+    {"skip file:", 0, 100, nullptr, &Settings::skipFile, nullptr, nullptr},
+    {"bytes to read at once:", 1, kMax, &Settings::bytesToReadAtOnce, nullptr, nullptr, nullptr},
+    {"repeat read:", 1, kMax, &Settings::repeatRead, nullptr, nullptr, nullptr},
+    {"select subfolder:", 1, 100, nullptr, &Settings::selectSubfolder, nullptr, nullptr},
+    {"window horizontal position:", 0, kMax, nullptr, nullptr, &Settings::windowY, nullptr},
+    {"window vertical position:", 0, kMax, nullptr, nullptr, &Settings::windowX, nullptr},
+    {"stop after cycles:", 0, kMax, &Settings::stopAfterCycles, nullptr, nullptr, nullptr},
+    {"stop after seconds:", 0, kMax, &Settings::stopAfterSeconds, nullptr, nullptr, nullptr},
 };
 
 }  // namespace
@@ -99,6 +105,8 @@ void applySettingLine(Settings& s, const Text& line, const ParsedSettingLine& pa
     if (parsed.numberError != 0 || parsed.number < k.low || parsed.number > k.high) return;
     if (k.int32Field) {
       s.*k.int32Field = parsed.number;
+    } else if (k.int64Field) {
+      s.*k.int64Field = parsed.number;
     } else if (k.uint8Field) {
       s.*k.uint8Field = static_cast<uint8_t>(parsed.number);
     } else {

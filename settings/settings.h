@@ -21,9 +21,14 @@ struct Settings {
   bool scanAllFiles = false;
   bool showSetup = false;
   bool showReadByte = false;
+  bool checkEveryFile = false;  // passes take their files from an index of the whole tree
+  bool readPastCache = false;   // reads go past the system's file cache to the disk
   Text checkFiles;
   Text defaultInitPath;
-  int32_t stopAfterChecked = 0;
+  Text errorList;               // the CSV file that names what failed; empty: none
+  // 64 bits wide for the console program's sizes; the settings file's
+  // number syntax still gives at most 2147483647.
+  int64_t stopAfterChecked = 0;
   int32_t stopAfterErrors = 0;
   uint8_t windowRefresh = 25;
   uint8_t selectNextFile = 50;
@@ -33,6 +38,8 @@ struct Settings {
   uint8_t selectSubfolder = 25;
   int16_t windowY = -1;  // top edge, under "window horizontal position:"
   int16_t windowX = -1;  // left edge, under "window vertical position:"
+  int32_t stopAfterCycles = 0;   // complete cycles of "check every file"; 0 = no limit
+  int32_t stopAfterSeconds = 0;  // running time of a scan; 0 = no limit
 };
 
 // The process-wide record. Only the GUI thread writes it; a scan works from

@@ -112,6 +112,11 @@ TEST(SettingsFile, SaveRewritesOnlyTheThreeKeys) {
        "window vertical position: -1\r\nwindow horizontal position: 120\r\ncheck files: D:\\tmp\\\r\n"
        "window horizontal position: 120\r\ncheck files: D:\\tmp\\\r\n"},
       {"no lines added", "show setup\r\n", "show setup\r\n"},
+      {"the newer keys are copied as they are",
+       "check every file\nread past cache\nerror list: D:\\errors.csv\nstop after cycles: 1\n"
+       "stop after seconds: 90\n",
+       "check every file\r\nread past cache\r\nerror list: D:\\errors.csv\r\nstop after cycles: 1\r\n"
+       "stop after seconds: 90\r\n"},
       {"empty file", "", "\r\n"},
       {"one line end", "\n", "\r\n"},
       {"misspelt keys stay", "Check files: C:\\\r\ncheck files : C:\\\r\ncheck  files: C:\\\r\n",
@@ -288,9 +293,10 @@ TEST(FileLayer, FailuresReportACode) {
   Text stored("unchanged");
   EXPECT_NE(findEntryByName("missing.txt", &stored), 0);
 
-  // Backslashes separate folders on both systems; folders are found too.
+  // The system's own separator separates folders; folders are found too.
   writeTestFile("folder/y.txt", "why");
-  EXPECT_EQ(openFileForReading("folder\\y.txt", &f), 0);
+  const std::string nested = std::string("folder") + kPathSeparator + "y.txt";
+  EXPECT_EQ(openFileForReading(nested.c_str(), &f), 0);
   EXPECT_EQ(closeFile(f), 0);
   EXPECT_EQ(findEntryByName("folder", &stored), 0);
   EXPECT_EQ(stored, "folder");

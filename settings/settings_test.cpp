@@ -17,11 +17,12 @@ std::string describe(const Settings& s) {
   const bool flags[] = {s.instantStart, s.showCheckedBytes, s.showReadErrors, s.showOpenErrors,
                         s.showFileName, s.showFileSize, s.measureReadingSpeed, s.showCheckedBytesInPercents,
                         s.skipSmallFiles, s.showFullFileSize, s.runMinimized, s.scanAllFiles,
-                        s.showSetup, s.showReadByte};
+                        s.showSetup, s.showReadByte, s.checkEveryFile, s.readPastCache};
   d += "flags=";
   for (bool f : flags) d += f ? '1' : '0';
   d += " checkFiles=[" + std::string(s.checkFiles.view()) + "]";
   d += " defaultInitPath=[" + std::string(s.defaultInitPath.view()) + "]";
+  d += " errorList=[" + std::string(s.errorList.view()) + "]";
   d += " stopAfterChecked=" + std::to_string(s.stopAfterChecked);
   d += " stopAfterErrors=" + std::to_string(s.stopAfterErrors);
   d += " windowRefresh=" + std::to_string(s.windowRefresh);
@@ -32,6 +33,8 @@ std::string describe(const Settings& s) {
   d += " selectSubfolder=" + std::to_string(s.selectSubfolder);
   d += " windowY=" + std::to_string(s.windowY);
   d += " windowX=" + std::to_string(s.windowX);
+  d += " stopAfterCycles=" + std::to_string(s.stopAfterCycles);
+  d += " stopAfterSeconds=" + std::to_string(s.stopAfterSeconds);
   return d;
 }
 
@@ -72,28 +75,29 @@ Settings loaded(const std::vector<std::string>& lines) {
 TEST(SettingsRecord, DefaultsAndNoFileDefaults) {
   Settings s = defaults();
   EXPECT_EQ(describe(s),
-            "flags=00000000000000 checkFiles=[] defaultInitPath=[] stopAfterChecked=0 stopAfterErrors=0 "
-            "windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
-            "selectSubfolder=25 windowY=-1 windowX=-1");
+            "flags=0000000000000000 checkFiles=[] defaultInitPath=[] errorList=[] stopAfterChecked=0 "
+            "stopAfterErrors=0 windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
+            "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0");
   s.stopAfterErrors = 3;
   applyNoFileDefaults(s);
   // showCheckedBytes, showReadErrors, showOpenErrors, showFileName and
   // showFullFileSize, nothing else.
   EXPECT_EQ(describe(s),
-            "flags=01111000010000 checkFiles=[] defaultInitPath=[] stopAfterChecked=0 stopAfterErrors=3 "
-            "windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
-            "selectSubfolder=25 windowY=-1 windowX=-1");
+            "flags=0111100001000000 checkFiles=[] defaultInitPath=[] errorList=[] stopAfterChecked=0 "
+            "stopAfterErrors=3 windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
+            "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0");
 }
 
 TEST(SettingsRecord, EachFlagKeyTurnsOnItsOwnFlag) {
   const char* keys[] = {"instant start", "show checked bytes", "show read errors", "show open errors",
                         "show file name", "show file size", "measure reading speed",
                         "show checked bytes in percents", "skip small files", "show full file size",
-                        "run minimized", "scan all files", "show setup", "show read byte"};
+                        "run minimized", "scan all files", "show setup", "show read byte",
+                        "check every file", "read past cache"};
   for (std::size_t i = 0; i < std::size(keys); ++i) {
-    std::string expected(14, '0');
+    std::string expected(std::size(keys), '0');
     expected[i] = '1';
-    EXPECT_EQ(describe(loaded({keys[i]})).substr(6, 14), expected) << keys[i];
+    EXPECT_EQ(describe(loaded({keys[i]})).substr(6, std::size(keys)), expected) << keys[i];
   }
 }
 
@@ -104,15 +108,20 @@ TEST(SettingsRecord, AcceptanceRules) {
     const char* value;  // ...like this
   } cases[] = {
       // Flags: the whole line, byte for byte.
-      {{"Instant start"}, "flags=", "00000000000000"},
-      {{"instant start "}, "flags=", "00000000000000"},
-      {{" instant start"}, "flags=", "00000000000000"},
-      {{"show setup", "show setup"}, "flags=", "00000000000010"},
+      {{"Instant start"}, "flags=", "0000000000000000"},
+      {{"instant start "}, "flags=", "0000000000000000"},
+      {{" instant start"}, "flags=", "0000000000000000"},
+      {{"show setup", "show setup"}, "flags=", "0000000000001000"},
+      {{"check every file "}, "flags=", "0000000000000000"},
+      {{"Read past cache"}, "flags=", "0000000000000000"},
       // Texts take any value, the empty one included.
       {{"check files: D:\\data\\"}, "checkFiles=", "[D:\\data\\]"},
       {{"check files: X", "check files:"}, "checkFiles=", "[]"},
       {{"default init path: C:\\x\\"}, "defaultInitPath=", "[C:\\x\\]"},
       {{"Check files: D:\\"}, "checkFiles=", "[]"},
+      {{"error list: D:\\errors.csv"}, "errorList=", "[D:\\errors.csv]"},
+      {{"error list: x.csv", "error list:"}, "errorList=", "[]"},
+      {{"error list:x.csv"}, "errorList=", "[.csv]"},
       // Ranges.
       {{"window refresh: 0"}, "windowRefresh=", "25"},
       {{"window refresh: 101"}, "windowRefresh=", "25"},
@@ -136,6 +145,12 @@ TEST(SettingsRecord, AcceptanceRules) {
       {{"stop after checked: 2147483648"}, "stopAfterChecked=", "0"},
       {{"stop after checked: $FFFFFFFF"}, "stopAfterChecked=", "0"},  // -1
       {{"bytes to read at once: 0"}, "bytesToReadAtOnce=", "1"},
+      {{"stop after cycles: 3"}, "stopAfterCycles=", "3"},
+      {{"stop after cycles: -1"}, "stopAfterCycles=", "0"},
+      {{"stop after cycles: 1x"}, "stopAfterCycles=", "0"},
+      {{"stop after seconds: 7200"}, "stopAfterSeconds=", "7200"},
+      {{"stop after seconds: 60", "stop after seconds: -1"}, "stopAfterSeconds=", "60"},
+      {{"stop after seconds: 2147483648"}, "stopAfterSeconds=", "0"},
       {{"repeat read: 3", "repeat read: 5"}, "repeatRead=", "5"},
       {{"repeat read: 5", "repeat read: x"}, "repeatRead=", "5"},
       {{"repeat read: 0"}, "repeatRead=", "1"},
