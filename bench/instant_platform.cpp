@@ -6,6 +6,8 @@
 #include "platform/files.h"
 #include "platform/listing.h"
 
+const char kPathSeparator = '\\';
+
 int findEntryByName(const char*, Text*) { return 2; }
 int openFileForReading(const char*, FileHandle* file) {
   *file = 3;
@@ -35,3 +37,4 @@ void listClose(ListHandle) {}
 
 uint32_t tickCount() { return 0; }
 int64_t monotonicHundredths() { return 0; }
+int64_t monotonicMilliseconds() { return 0; }

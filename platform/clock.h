@@ -9,3 +9,6 @@ uint32_t tickCount();
 // A clock that never goes back, in hundredths of a second from an arbitrary
 // origin; the reading speed is measured with it.
 int64_t monotonicHundredths();
+
+// The same clock in milliseconds: how long a scan has run.
+int64_t monotonicMilliseconds();

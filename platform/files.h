@@ -1,7 +1,6 @@
 // Files: the settings file, its temporary file and the scanned files.
 // Every operation returns the operating system's error code, 0 on success.
-// Paths are the program's own texts with backslashes between folders; the
-// POSIX layer turns them into slashes.
+// Paths are UTF-8 texts with the system's own separator between folders.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +9,10 @@
 
 using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
+
+// The separator between folders: '\\' on Windows, '/' on POSIX systems,
+// where a backslash is an ordinary character of a name.
+extern const char kPathSeparator;
 
 // Searches the current directory for an entry of exactly this name, admitting
 // every kind of entry (hidden, system, read-only, folders). Returns 0 and the

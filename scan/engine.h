@@ -32,10 +32,21 @@ struct ScanRecord {
   int64_t bufferSize = 0;      // what buffer holds; no block is larger
 
   int64_t checkedBytes = 0;
+  int64_t filesChecked = 0;    // files handed to the read check
   int64_t openErrors = 0;
   int64_t readErrors = 0;
   int64_t readPosition = 0;    // start of the block read last
   int64_t titlePercent = 0;    // last percentage written into the title
+
+  // Running time, on the monotonic clock in milliseconds: from the setup to
+  // the end of the last pass (0 while the scan runs).
+  int64_t startedAt = 0;
+  int64_t finishedAt = 0;
+
+  // "check every file".
+  int64_t cyclesCompleted = 0;
+  int64_t coveredFiles = 0;
+  int64_t indexedFiles = 0;
 
   // Speed measurement.
   int64_t speedStart = 0;      // monotonic hundredths at scan start
@@ -58,14 +69,17 @@ extern ScanRecord Scan;
 // --- worker -------------------------------------------------------------------
 
 // The folder prefix of a path text: everything up to and including its last
-// backslash, empty when it has none.
+// separator, empty when it has none.
 Text takeRootFolder(const Text& path);
 void setupScan();
 void runPass();
+// Marks the end of the scan's work: the time it took stops here.
+void endScan();
 void finishScan();
 // Stop rules: each asks the scan to stop when its limit is reached.
 void errorLimitReached();
 void checkedLimitReached();
+void timeLimitReached();
 
 // --- walk ---------------------------------------------------------------------
 

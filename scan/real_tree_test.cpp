@@ -27,8 +27,8 @@ struct TempTree {
     fs::remove_all(dir);
     fs::create_directories(dir);
     root = dir.string();
-    std::replace(root.begin(), root.end(), '/', '\\');
-    root += '\\';
+    std::replace(root.begin(), root.end(), '/', kPathSeparator);
+    root += kPathSeparator;
   }
   ~TempTree() {
     std::error_code ignored;
@@ -42,7 +42,7 @@ struct TempTree {
   void folder(const std::string& relative) { fs::create_directories(dir / relative); }
   std::string path(const std::string& relative) const {
     std::string p = root + relative;
-    std::replace(p.begin(), p.end(), '/', '\\');
+    std::replace(p.begin(), p.end(), '/', kPathSeparator);
     return p;
   }
 };
@@ -105,7 +105,7 @@ TEST(RealListing, PrefixAndMissingFolder) {
   ASSERT_EQ(some.size(), 2u);
   EXPECT_EQ(some[0].name, "abc.txt");
   EXPECT_EQ(some[1].name, "abd.txt");
-  listAll(tree.root + "missing\\*.*", &error);
+  listAll(tree.root + "missing" + kPathSeparator + "*.*", &error);
   EXPECT_NE(error, 0);
 }
 
@@ -146,6 +146,27 @@ TEST_F(RealScan, WholeScanRunsToItsCheckedLimit) {
   ASSERT_GE(WindowLog.size(), 4u);
   EXPECT_EQ(WindowLog[WindowLog.size() - 4], last.view());
   EXPECT_EQ(WindowLog.back(), "show normal");
+}
+
+// On POSIX systems a backslash is an ordinary character of a name: such a
+// file is listed, walked to and read like any other.
+TEST_F(RealScan, ABackslashInANameIsPartOfTheName) {
+  if (kPathSeparator != '/') GTEST_SKIP() << "a separator on this system";
+  TempTree tree;
+  tree.file("sub/we\\ird.bin", 100);
+  tree.file("sub\\x.bin", 100);  // a file, not a folder
+  FakePathText = tree.root;
+  s.skipFile = 0;
+  s.selectSubfolder = 100;
+  s.selectNextFile = 100;
+  s.stopAfterChecked = 50;
+  s.bytesToReadAtOnce = 10;
+  s.scanAllFiles = true;
+  prepare(5);
+  runScan();
+  EXPECT_EQ(Scan.openErrors, 0);
+  EXPECT_EQ(Scan.readErrors, 0);
+  EXPECT_GE(Scan.checkedBytes, 50);
 }
 
 TEST_F(RealScan, EntriesThatCannotBeOpenedCount) {

@@ -12,10 +12,15 @@
 // 0 idle, 1 scanning, -1 stop requested (the worker is winding down).
 extern std::atomic<int16_t> ScanState;
 
+// What ended a scan: the user (Stop, Ctrl-C, the end of the program) or
+// one of the stop rules.
+enum class StopReason : uint8_t { None, User, Errors, Checked, Time, Cycles };
+
 // Asks a running scan to stop: stores -1 only while the state is 1, so a
 // stop can never leave -1 behind after the worker has ended. Returns whether
-// it stored. Used by the stop rules and by the user's Stop alike.
-bool requestScanStop();
+// it stored; the first request that stored gives the reason. Used by the
+// stop rules and by the user's Stop alike.
+bool requestScanStop(StopReason reason = StopReason::User);
 
 // Last positive reading speed in bytes per second; kept across scans. Set
 // to 0 at start-up, then touched only by the workers, one after the other.
@@ -30,6 +35,27 @@ void prepareScan(const Settings& settings, char* buffer, int64_t bufferSize, uin
 // The worker thread's whole work: setup, passes while ScanState is 1, then
 // the window given back and ScanState set to 0 as its last act.
 void runScan();
+
+// What a scan did: read on another thread only after the worker has ended,
+// or by the worker itself.
+struct ScanResult {
+  int64_t checkedBytes = 0;
+  int64_t filesChecked = 0;     // files handed to the read check
+  int64_t openErrors = 0;
+  int64_t readErrors = 0;
+  int64_t elapsedMilliseconds = 0;
+  StopReason stoppedBy = StopReason::None;
+  // "check every file": cycles completed, and the files checked of the
+  // current cycle's index.
+  int64_t cyclesCompleted = 0;
+  int64_t coveredFiles = 0;
+  int64_t indexedFiles = 0;
+};
+ScanResult scanResult();
+
+// "checked <bytes> B, files checked <n>, opening errors <n>, reading errors
+// <n>, <seconds> s": exact bytes, whole seconds, whatever the display flags.
+Text composeScanEndMessage(const ScanResult& result);
 
 // The settings summary for SettingsLine; empty when "show setup" is off.
 Text composeSettingsSummary(const Settings& settings);

@@ -44,9 +44,9 @@ TEST(SteadyPasses, AllocateNothing) {
   }
   std::string root = dir.string();
   for (char& c : root) {
-    if (c == '/') c = '\\';
+    if (c == '/') c = kPathSeparator;
   }
-  root += '\\';
+  root += kPathSeparator;
 
   // Every text shown for every file, and the speed measured.
   Settings s;

@@ -7,6 +7,9 @@ constexpr uint32_t kPlaceholderAttributes = 0x3F;
 // Recall on data access, recall on open, offline: the file's content is
 // kept online by a cloud-sync client, and reading it would download it.
 constexpr uint32_t kOnlineOnly = 0x400000 | 0x40000 | 0x1000;
+// A device: on POSIX systems a FIFO, a socket or a device node, whose open
+// may wait for ever or reach a device.
+constexpr uint32_t kDevice = 0x40;
 
 bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
@@ -38,7 +41,7 @@ PickResult pickEntry() {
     if (Scan.entry.attributes != kPlainFolder || isDotEntry(Scan.entry.name)) continue;
     if (!chancePercent(s.selectSubfolder)) continue;
     Scan.subPath.append(Scan.entry.name);
-    Scan.subPath.push_back('\\');
+    Scan.subPath.push_back(kPathSeparator);
     closeListing();
     int64_t folderSize = Scan.entry.size;
     if (openListing() != 0) {
@@ -58,7 +61,7 @@ bool entryQualifies(PickResult result, const ListEntry& entry, const Settings& s
   // A checker must not make the system fetch a file: such an entry is left
   // alone like an empty one, whatever else is asked. Folders that carry the
   // bits are never entered either, as the walk enters only plain ones.
-  if (entry.attributes & kOnlineOnly) return false;
+  if (entry.attributes & (kOnlineOnly | kDevice)) return false;
   if (s.scanAllFiles && !isDotEntry(entry.name)) {
     uint32_t a = entry.attributes;
     if (a != 0x10 && a != 0x12 && a != 0x15 && a != 0x16) return true;

@@ -1,3 +1,4 @@
+#include "platform/clock.h"
 #include "platform/window.h"
 #include "scan/engine.h"
 #include "scan/scan.h"
@@ -14,34 +15,49 @@ bool countersShown(const Settings& s) {
   return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors;
 }
 
+// Written once, by the request that stops the scan; read after the worker
+// has ended.
+std::atomic<StopReason> stopReason{StopReason::None};
+
 }  // namespace
 
-bool requestScanStop() {
+bool requestScanStop(StopReason reason) {
   int16_t running = 1;
-  return ScanState.compare_exchange_strong(running, -1);
+  if (!ScanState.compare_exchange_strong(running, -1)) return false;
+  stopReason.store(reason);
+  return true;
 }
 
 void prepareScan(const Settings& scanSettings, char* buffer, int64_t bufferSize, uint32_t seed) {
   Scan.settings = scanSettings;
   Scan.buffer = buffer;
   Scan.bufferSize = bufferSize;
+  stopReason.store(StopReason::None);
   seedRandom(seed);
 }
 
 Text takeRootFolder(const Text& path) {
   Text root = path;
-  while (!root.empty() && root.back() != '\\') root.truncate(root.size() - 1);
+  while (!root.empty() && root.back() != kPathSeparator) root.truncate(root.size() - 1);
   return root;
 }
 
 void errorLimitReached() {
   int32_t limit = Scan.settings.stopAfterErrors;
-  if (limit > 0 && Scan.openErrors + Scan.readErrors >= limit) requestScanStop();
+  if (limit > 0 && Scan.openErrors + Scan.readErrors >= limit) requestScanStop(StopReason::Errors);
 }
 
 void checkedLimitReached() {
-  int32_t limit = Scan.settings.stopAfterChecked;
-  if (limit > 0 && Scan.checkedBytes >= limit) requestScanStop();
+  int64_t limit = Scan.settings.stopAfterChecked;
+  if (limit > 0 && Scan.checkedBytes >= limit) requestScanStop(StopReason::Checked);
+}
+
+// Reads the clock only when the rule is set.
+void timeLimitReached() {
+  int32_t limit = Scan.settings.stopAfterSeconds;
+  if (limit > 0 && monotonicMilliseconds() - Scan.startedAt >= int64_t{limit} * 1000) {
+    requestScanStop(StopReason::Time);
+  }
 }
 
 void setupScan() {
@@ -58,8 +74,14 @@ void setupScan() {
   Scan.subPath.clear();
   Scan.listing = kNoListing;
   Scan.checkedBytes = 0;
+  Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
+  Scan.cyclesCompleted = 0;
+  Scan.coveredFiles = 0;
+  Scan.indexedFiles = 0;
+  Scan.startedAt = monotonicMilliseconds();
+  Scan.finishedAt = 0;
   Scan.titlePercent = 0;
   Scan.readPosition = 0;
   if (s.measureReadingSpeed) startSpeedMeasurement();
@@ -78,7 +100,10 @@ void runPass() {
     if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) showCountersLine();
   }
   closeListing();
+  timeLimitReached();
 }
+
+void endScan() { Scan.finishedAt = monotonicMilliseconds(); }
 
 void finishScan() {
   setControlText(Control::StartButton, "Start");
@@ -93,5 +118,36 @@ void runScan() {
   do {
     runPass();
   } while (ScanState.load() > 0);
+  endScan();
   finishScan();
+}
+
+ScanResult scanResult() {
+  ScanResult r;
+  r.checkedBytes = Scan.checkedBytes;
+  r.filesChecked = Scan.filesChecked;
+  r.openErrors = Scan.openErrors;
+  r.readErrors = Scan.readErrors;
+  int64_t end = Scan.finishedAt != 0 ? Scan.finishedAt : monotonicMilliseconds();
+  r.elapsedMilliseconds = end - Scan.startedAt;
+  r.stoppedBy = stopReason.load();
+  r.cyclesCompleted = Scan.cyclesCompleted;
+  r.coveredFiles = Scan.coveredFiles;
+  r.indexedFiles = Scan.indexedFiles;
+  return r;
+}
+
+Text composeScanEndMessage(const ScanResult& r) {
+  Text message("checked ");
+  message.appendInt(r.checkedBytes);
+  message.append(" B, files checked ");
+  message.appendInt(r.filesChecked);
+  message.append(", opening errors ");
+  message.appendInt(r.openErrors);
+  message.append(", reading errors ");
+  message.appendInt(r.readErrors);
+  message.append(", ");
+  message.appendInt(r.elapsedMilliseconds / 1000);
+  message.append(" s");
+  return message;
 }

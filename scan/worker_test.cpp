@@ -18,6 +18,15 @@ struct WorkerFixture : ScanFixture {
     s.showOpenErrors = true;
     s.showReadErrors = true;
   }
+  // runScan with a bound on its passes, so that a stop rule that never
+  // fires fails the test instead of hanging it.
+  void runScanOfAtMost(int passes) {
+    setupScan();
+    for (int pass = 0; pass < passes && ScanState.load() > 0; ++pass) runPass();
+    endScan();
+    ASSERT_EQ(ScanState.load(), -1) << "the scan did not stop by itself";
+    finishScan();
+  }
 };
 
 const char* const kGivenBack[] = {"text StartButton: Start", "enable PathEdit: 1", "show normal"};
@@ -169,6 +178,91 @@ TEST_F(WorkerFixture, LastCountersLineNeedsNoDraw) {
   EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1"}));
 }
 
+// Each stop rule names itself as what ended the scan; the scan's end
+// message gives the exact counts and the whole seconds it ran.
+TEST_F(WorkerFixture, WhatStoppedTheScan) {
+  const struct {
+    const char* what;
+    int32_t errors;
+    int64_t checked;
+    int32_t seconds;
+    const char* folder;  // the root's listing, or none
+    StopReason reason;
+  } cases[] = {
+      {"errors", 2, 0, 0, "bad", StopReason::Errors},
+      {"checked bytes", 0, 30, 0, "good", StopReason::Checked},
+      {"time while reading", 0, 0, 3, "good", StopReason::Time},
+      {"time with a root that cannot be listed", 0, 0, 3, nullptr, StopReason::Time},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    resetFakePlatform();
+    resetScan();
+    FakePathText = "R:\\";
+    if (c.folder) FakeFolders["R:\\*.*"] = {{fakeEntry(c.folder, 100)}};
+    FakeFiles["R:\\good"].size = 100;
+    FakeHundredths = 1000;
+    FakeClockStep = 7;
+    s.skipFile = 100;
+    s.selectNextFile = 100;
+    s.bytesToReadAtOnce = 10;
+    s.stopAfterErrors = c.errors;
+    s.stopAfterChecked = c.checked;
+    s.stopAfterSeconds = c.seconds;
+    prepare();
+    runScanOfAtMost(10000);
+    EXPECT_EQ(ScanState.load(), 0);
+    ScanResult r = scanResult();
+    EXPECT_EQ(r.stoppedBy, c.reason);
+    EXPECT_EQ(r.checkedBytes, Scan.checkedBytes);
+    EXPECT_EQ(r.openErrors, Scan.openErrors);
+    EXPECT_EQ(r.readErrors, Scan.readErrors);
+    if (c.reason == StopReason::Time) {
+      EXPECT_GE(r.elapsedMilliseconds, 3000);
+      // The rule fires at the first reading past the limit; the end of the
+      // pass and of the scan read the clock once more each.
+      EXPECT_LT(r.elapsedMilliseconds, 3000 + 3 * 70);
+    }
+  }
+  // The first that stopped the scan is the one that counts.
+  ScanState.store(1);
+  EXPECT_TRUE(requestScanStop(StopReason::Checked));
+  EXPECT_FALSE(requestScanStop(StopReason::Errors));
+  ScanState.store(0);
+}
+
+TEST_F(WorkerFixture, EndMessageAndFilesChecked) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeEntry("bad", 100), fakeEntry("good", 100)}};
+  FakeFiles["R:\\good"].size = 100;
+  s.skipFile = 50;
+  s.selectNextFile = 100;
+  s.bytesToReadAtOnce = 10;
+  s.stopAfterChecked = 10000;
+  s.scanAllFiles = true;
+  FakeHundredths = 5000;
+  prepare(3);
+  setupScan();
+  FakeHundredths = 5000 + 1299;  // 12.99 s later
+  for (int pass = 0; pass < 50; ++pass) runPass();
+  endScan();
+  FakeHundredths += 500;  // after the end, time no longer counts
+  requestScanStop();
+  finishScan();
+  ScanResult r = scanResult();
+  EXPECT_EQ(r.filesChecked, 50);  // every pass ends on one of the two files
+  EXPECT_GT(r.openErrors, 0);
+  EXPECT_EQ(r.elapsedMilliseconds, 12990);
+  Text expected("checked ");
+  expected.appendInt(r.checkedBytes);
+  expected.append(" B, files checked 50, opening errors ");
+  expected.appendInt(r.openErrors);
+  expected.append(", reading errors ");
+  expected.appendInt(r.readErrors);
+  expected.append(", 12 s");
+  EXPECT_EQ(composeScanEndMessage(r), expected);
+}
+
 TEST_F(WorkerFixture, StopFromAnotherThread) {
   FakePathText = "R:\\";
   FakeFolders["R:\\*.*"] = {{fakeFolderEntry("."), fakeFolderEntry("sub"), fakeEntry("a", 5000)}};
@@ -185,6 +279,7 @@ TEST_F(WorkerFixture, StopFromAnotherThread) {
   while (FakeReadCount.load() < 1000 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_TRUE(requestScanStop());
   worker.join();
+  EXPECT_EQ(scanResult().stoppedBy, StopReason::User);
   EXPECT_GE(FakeReadCount.load(), 1000);
   EXPECT_EQ(ScanState.load(), 0);
   // A stop asked for after the end leaves the idle state alone.

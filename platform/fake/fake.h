@@ -78,6 +78,9 @@ void resetFakeWindow();
 
 extern uint32_t FakeTickCount;
 extern int64_t FakeHundredths;
+// Added to FakeHundredths at every reading of the monotonic clock, so that
+// time passes as a scan looks at it; 0 keeps the clock still.
+extern int64_t FakeClockStep;
 
 // Everything back to empty: no folders, no files, no log, clock at 0.
 void resetFakePlatform();

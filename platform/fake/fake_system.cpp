@@ -18,6 +18,10 @@ int FakeOpenListings = 0;
 std::atomic<int64_t> FakeReadCount{0};
 uint32_t FakeTickCount = 0;
 int64_t FakeHundredths = 0;
+int64_t FakeClockStep = 0;
+
+// The scripted system is a Windows one.
+const char kPathSeparator = '\\';
 
 namespace {
 
@@ -71,6 +75,7 @@ void resetFakePlatform() {
   resetFakeWindow();
   FakeTickCount = 0;
   FakeHundredths = 0;
+  FakeClockStep = 0;
   listings.clear();
   files.clear();
 }
@@ -227,4 +232,6 @@ void fatalError(int code, uint32_t place) {
 
 uint32_t tickCount() { return FakeTickCount; }
 
-int64_t monotonicHundredths() { return FakeHundredths; }
+int64_t monotonicHundredths() { return FakeHundredths += FakeClockStep; }
+
+int64_t monotonicMilliseconds() { return (FakeHundredths += FakeClockStep) * 10; }

@@ -5,31 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstddef>
 #include <cstdio>
 
-// The program writes its paths with backslashes; here they become slashes.
-// Every failure returns errno as it was right after the failing call, never
-// 0 (a call that fails without setting errno reports EIO).
+
+// Paths go to the system as they are: the program joins folders with '/'
+// here, and a backslash is an ordinary character of a name. Every failure
+// returns errno as it was right after the failing call, never 0 (a call
+// that fails without setting errno reports EIO).
+
+const char kPathSeparator = '/';
 
 namespace {
-
-// The path with slashes, in the caller's buffer: opening a file to check it
-// allocates nothing. False when it does not fit, as the system would say.
-struct PosixPath {
-  char text[PATH_MAX];
-  bool fits = false;
-  explicit PosixPath(const char* path) {
-    std::size_t i = 0;
-    for (; path[i] != '\0'; ++i) {
-      if (i + 1 == sizeof text) return;
-      text[i] = path[i] == '\\' ? '/' : path[i];
-    }
-    text[i] = '\0';
-    fits = true;
-  }
-};
 
 int lastError() {
   int error = errno;
@@ -43,9 +29,7 @@ int descriptor(FileHandle file) { return static_cast<int>(file); }
 int findEntryByName(const char* name, Text* storedName) {
   struct stat st;
   // lstat: a dangling link or any other kind of entry counts as found.
-  PosixPath path(name);
-  if (!path.fits) return ENAMETOOLONG;
-  if (lstat(path.text, &st) != 0) return lastError();
+  if (lstat(name, &st) != 0) return lastError();
   // The file system matches names exactly, so the stored name is the one
   // asked for.
   *storedName = Text(name);
@@ -54,20 +38,21 @@ int findEntryByName(const char* name, Text* storedName) {
 
 int openFileForReading(const char* path, FileHandle* file) {
   *file = kNoFile;
-  PosixPath posix(path);
-  if (!posix.fits) return ENAMETOOLONG;
-  int fd = open(posix.text, O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK a FIFO put in place of a listed file would wait for
+  // a writer for ever; no read of a regular file notices the flag.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return lastError();
-  // A folder opens here but not on Windows; refuse it the same way.
+  // A folder opens here but not on Windows; refuse it the same way, and
+  // anything else that is not a regular file with it.
   struct stat st;
   if (fstat(fd, &st) != 0) {
     int error = lastError();
     close(fd);
     return error;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     close(fd);
-    return EISDIR;
+    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   }
   *file = fd;
   return 0;
@@ -75,9 +60,7 @@ int openFileForReading(const char* path, FileHandle* file) {
 
 int createFileForWriting(const char* path, FileHandle* file) {
   *file = kNoFile;
-  PosixPath posix(path);
-  if (!posix.fits) return ENAMETOOLONG;
-  int fd = open(posix.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return lastError();
   *file = fd;
   return 0;
@@ -131,15 +114,11 @@ int closeFile(FileHandle file) {
 }
 
 int deleteFile(const char* path) {
-  PosixPath posix(path);
-  if (!posix.fits) return ENAMETOOLONG;
-  if (unlink(posix.text) != 0) return lastError();
+  if (unlink(path) != 0) return lastError();
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
-  PosixPath posixFrom(from), posixTo(to);
-  if (!posixFrom.fits || !posixTo.fits) return ENAMETOOLONG;
-  if (rename(posixFrom.text, posixTo.text) != 0) return lastError();
+  if (rename(from, to) != 0) return lastError();
   return 0;
 }

@@ -11,13 +11,18 @@
 #include <string_view>
 
 // Listings that behave like the Win32 ones under "*.*": "." and ".." first,
-// then every entry in the order readdir gives; 0x10 for a directory and 0x20
-// for anything else.
+// then every entry in the order readdir gives. The attribute word is the
+// Windows one: 0x10 for a folder, 0x20 for a regular file, with 0x400 (a
+// reparse point) added for a symbolic link, which is described by what it
+// leads to; anything else (a FIFO, a socket, a device node) is 0x40, a
+// device, which the scan never opens.
 
 namespace {
 
 constexpr uint32_t kDirectory = 0x10;
 constexpr uint32_t kArchive = 0x20;
+constexpr uint32_t kDevice = 0x40;
+constexpr uint32_t kReparsePoint = 0x400;
 
 struct Listing {
   DIR* dir = nullptr;
@@ -50,12 +55,21 @@ void describe(Listing& l, const char* name, ListEntry* entry) {
   entry->size = 0;
   entry->attributes = kArchive;
   struct stat st;
-  // Links are followed; a dangling one stays a 0-byte file.
-  if (fstatat(dirfd(l.dir), name, &st, 0) != 0) return;
+  if (fstatat(dirfd(l.dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  uint32_t link = 0;
+  if (S_ISLNK(st.st_mode)) {
+    // A dangling link stays a 0-byte file.
+    link = kReparsePoint;
+    entry->attributes = kArchive | link;
+    if (fstatat(dirfd(l.dir), name, &st, 0) != 0) return;
+  }
   if (S_ISDIR(st.st_mode)) {
-    entry->attributes = kDirectory;
-  } else {
+    entry->attributes = kDirectory | link;
+  } else if (S_ISREG(st.st_mode)) {
+    entry->attributes = kArchive | link;
     entry->size = static_cast<int64_t>(st.st_size);
+  } else {
+    entry->attributes = kDevice | link;
   }
 }
 
@@ -86,13 +100,13 @@ bool advance(Listing& l, ListEntry* entry) {
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
   *listing = kNoListing;
-  // The folder part with slashes, and the name prefix before "*.*".
+  // The folder part, and the name prefix before "*.*".
   char folder[PATH_MAX];
   std::size_t length = std::strlen(pattern);
   if (length >= sizeof folder) return ENAMETOOLONG;
   std::size_t maskStart = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    folder[i] = pattern[i] == '\\' ? '/' : pattern[i];
+    folder[i] = pattern[i];
     if (folder[i] == '/') maskStart = i + 1;
   }
   std::string_view mask(pattern + maskStart, length - maskStart);

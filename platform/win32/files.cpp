@@ -12,6 +12,8 @@
 // the same as kNoFile. Every failure returns GetLastError() as it was right
 // after the failing call, never 0.
 
+const char kPathSeparator = '\\';
+
 namespace {
 
 int lastError() {
