@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "scan/engine.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 
 std::atomic<int16_t> ScanState{0};
@@ -85,6 +86,7 @@ void setupScan() {
   Scan.titlePercent = 0;
   Scan.readPosition = 0;
   if (s.measureReadingSpeed) startSpeedMeasurement();
+  listScanStart(Scan.rootFolder, s);
 }
 
 void runPass() {
@@ -103,9 +105,16 @@ void runPass() {
   timeLimitReached();
 }
 
-void endScan() { Scan.finishedAt = monotonicMilliseconds(); }
+void endScan() {
+  Scan.finishedAt = monotonicMilliseconds();
+  listScanEnd(Scan.rootFolder, scanResult());
+  closeErrorList();
+}
 
 void finishScan() {
+  // A list that could not be written is named where the files are.
+  Text listFailure = errorListFailure();
+  if (!listFailure.empty()) setControlText(Control::FileLine, listFailure);
   setControlText(Control::StartButton, "Start");
   enableControl(Control::PathEdit, true);
   showMainWindowNormal();
