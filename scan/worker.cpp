@@ -20,6 +20,9 @@ bool countersShown(const Settings& s) {
 // has ended.
 std::atomic<StopReason> stopReason{StopReason::None};
 
+// Whether a file was checked since the counters line was last written.
+bool countsUnshown = false;
+
 }  // namespace
 
 bool requestScanStop(StopReason reason) {
@@ -86,6 +89,7 @@ void setupScan() {
   Scan.titlePercent = 0;
   Scan.readPosition = 0;
   if (s.measureReadingSpeed) startSpeedMeasurement();
+  countsUnshown = false;
   listScanStart(Scan.rootFolder, s);
 }
 
@@ -99,7 +103,11 @@ void runPass() {
     checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
     // A running scan refreshes the counters by chance; a stopping one always,
     // so its last counts stay on screen.
-    if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) showCountersLine();
+    countsUnshown = true;
+    if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) {
+      showCountersLine();
+      countsUnshown = false;
+    }
   }
   closeListing();
   timeLimitReached();
@@ -127,6 +135,9 @@ void runScan() {
   do {
     runPass();
   } while (ScanState.load() > 0);
+  // A stop that came after the last check looked (the user's, or the time
+  // rule at the end of a pass) still leaves the final counts on screen.
+  if (countersShown(Scan.settings) && countsUnshown) showCountersLine();
   endScan();
   finishScan();
 }
