@@ -1,5 +1,9 @@
 #include "scan/error_list.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "platform/fake/fake.h"
 #include "scan/test_support.h"
 
@@ -315,6 +319,34 @@ TEST_F(WholeScan, AFailedWriteStopsTheScan) {
     EXPECT_EQ(WindowLog.back(), "show normal");
     EXPECT_EQ(FakeOpenFiles, 0);
   }
+}
+
+// Opened on this thread, written by a worker on another, read back here
+// once the worker has ended.
+TEST_F(WholeScan, AWorkerStoppedFromAnotherThread) {
+  FakeFolders["R:\\*.*"] = {{fakeEntry("bad", 64), fakeEntry("short", 64)}};
+  FakeFiles["R:\\short"].size = 10;
+  s.skipFile = 50;
+  s.stopAfterErrors = 0;
+  prepare(6);
+  open();
+  std::thread worker(runScan);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (FakeReadCount.load() < 1000 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_TRUE(requestScanStop());
+  worker.join();
+  std::vector<std::string> all = lines();
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_EQ(all[0].rfind(kAt + "scan start,R:\\,", 0), 0u) << all[0];
+  std::vector<std::string> failures(all.begin() + 1, all.begin() + 3);
+  std::sort(failures.begin(), failures.end());
+  EXPECT_EQ(failures, (std::vector<std::string>{kAt + "open failed,R:\\bad,,,,32," + kSharing,
+                                                kAt + "short read,R:\\short,0,64,10,0,end of file"}));
+  ScanResult r = scanResult();
+  EXPECT_GE(r.filesChecked, 1000);
+  std::string repeats = std::to_string(r.filesChecked - 2);
+  EXPECT_NE(all[3].find(", " + repeats + " repeated events not listed\""), std::string::npos) << all[3];
+  EXPECT_EQ(repeatedEvents(), r.filesChecked - 2);
 }
 
 }  // namespace
