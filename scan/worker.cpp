@@ -101,9 +101,9 @@ void runPass() {
     Scan.path.append(Scan.subPath);
     Scan.path.append(Scan.entry.name);
     checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
+    countsUnshown = true;
     // A running scan refreshes the counters by chance; a stopping one always,
     // so its last counts stay on screen.
-    countsUnshown = true;
     if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) {
       showCountersLine();
       countsUnshown = false;
