@@ -177,7 +177,7 @@ TEST_F(ErrorList, NamesTheFilesThatFailedAndHow) {
   writeIni({"instant start", "check files: " + tree, "error list: errors.csv", "show file name",
             "show checked bytes", "show open errors", "show read errors", "show full file size",
             "window refresh: 100", "bytes to read at once: 512", "select next file: 1", "repeat read: 100"});
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(waitUntil([&] { return scanning(); }));
   ASSERT_TRUE(waitUntil([&] { return has(rows(), "open failed", tree + "locked.bin"); })) << readFileBytes(listPath());
 
@@ -248,7 +248,7 @@ TEST_F(ErrorList, RepeatedFailuresAreFolded) {
   writeIni({"instant start", "check files: " + tree, "error list: errors.csv", "show open errors",
             "show read errors", "scan all files", "skip file: 0", "select next file: 100",
             "stop after errors: 4000"});
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(waitUntil([&] { return idle() && !textOf(countersLine).empty(); }, 60000));
   EXPECT_EQ(textOf(countersLine), "opening errors: 1000, reading errors: 3000");
   EXPECT_EQ(closeAndWait(), 0);
@@ -271,7 +271,7 @@ TEST_F(ErrorList, RepeatedFailuresAreFolded) {
 TEST_F(ErrorList, RenamedDuringTheScanAndClosedWithIt) {
   writeFileBytes(tree + "a.bin", std::string(3000, 'a'));
   writeIni({"instant start", "check files: " + tree, "error list: errors.csv"});
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   ASSERT_TRUE(waitUntil([&] { return scanning(); }));
   ASSERT_TRUE(waitUntil([&] { return count(rows(), "scan start") == 1; }));
   ASSERT_TRUE(MoveFileA(listPath().c_str(), (dir + "renamed.csv").c_str())) << GetLastError();
@@ -300,7 +300,7 @@ TEST_F(ErrorList, AListThatCannotBeOpenedRefusesTheStart) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.list);
     writeIni({"check files: C:\\old\\", std::string("error list: ") + c.list});
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     type(tree);
     press();
     std::string expected = std::string("cannot ") + c.what + " the error list " + c.list + ": " + systemText(c.code) +
@@ -317,7 +317,7 @@ TEST_F(ErrorList, AListThatCannotBeOpenedRefusesTheStart) {
   EXPECT_FALSE(exists(dir + "missing"));
 
   writeIni({"check files: " + tree, "error list: missing\\errors.csv"});
-  start();
+  ASSERT_NO_FATAL_FAILURE(start());
   press();
   ASSERT_TRUE(waitUntil([&] { return !textOf(fileLine).empty(); }));
   ASSERT_TRUE(CreateDirectoryA((dir + "missing").c_str(), nullptr));
