@@ -209,7 +209,7 @@ TEST_F(ErrorList, NamesTheFilesThatFailedAndHow) {
     } else {
       EXPECT_EQ(row[kEvent], "short read");
       EXPECT_EQ(row[kPath], tree + "shrinks.bin");
-      EXPECT_GT(std::atoll(row[kOffset].c_str()), 0) << row[kOffset];
+      EXPECT_EQ(row[kOffset].find_first_not_of("0123456789"), std::string::npos) << row[kOffset];
       EXPECT_EQ(row[kRequested], "512");
       EXPECT_LT(std::atoll(row[kObtained].c_str()), 512) << row[kObtained];
       EXPECT_EQ(row[kCode], "0");
