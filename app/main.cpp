@@ -1,5 +1,6 @@
 // Program entry: start-up, the one message loop, shutdown.
 #include "app/shell.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -26,7 +27,12 @@ void applyStartupSettings() {
 void endRunningScan() {
   requestScanStop();
   bool ended = WorkerHandle && WaitForSingleObject(WorkerHandle, kWorkerExitWaitMs) == WAIT_OBJECT_0;
-  if (!ended && WorkerHandle) TerminateThread(WorkerHandle, 0);
+  if (!ended) {
+    if (WorkerHandle) TerminateThread(WorkerHandle, 0);
+    // A worker that ended by itself closed the error list; one ended by
+    // force leaves it to us. Every line it reported is in the file already.
+    closeErrorList();
+  }
   // A killed worker may have died inside the heap; its buffer is then left
   // to the end of the process.
   if (ended) releaseReadBuffer();

@@ -4,6 +4,7 @@
 
 #include "app/shell.h"
 #include "platform/listing.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -38,6 +39,7 @@ DWORD WINAPI scanWorkerMain(LPVOID) {
 // A start that cannot have its buffer or its worker leaves the window as
 // an idle one, like a refused drive.
 void refuseStart() {
+  closeErrorList();
   releaseReadBuffer();
   ScanState.store(0);
   SetWindowTextA(StartButton, "Start");
@@ -58,6 +60,15 @@ void startScan() {
   if (!drivePathReachable(path)) return;
   saveSettings(settings);
   refreshSettingsLine(settings);
+  // A list that cannot be opened refuses the start and says why; what an
+  // earlier failure left in the file line goes once a start gets past it.
+  bool failureShown = !errorListFailure().empty();
+  Text failure;
+  if (openErrorList(settings.errorList, &failure) != 0) {
+    setWindowText(FileLine, failure);
+    return;
+  }
+  if (failureShown) setWindowText(FileLine, Text());
   EnableWindow(PathEdit, FALSE);
   SetWindowTextA(StartButton, "Stop");
 

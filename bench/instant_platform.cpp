@@ -7,6 +7,7 @@
 #include "platform/listing.h"
 
 const char kPathSeparator = '\\';
+const char kLineEnd[] = "\r\n";
 
 int findEntryByName(const char*, Text*) { return 2; }
 int openFileForReading(const char*, FileHandle* file) {
@@ -15,6 +16,11 @@ int openFileForReading(const char*, FileHandle* file) {
 }
 int createFileForWriting(const char*, FileHandle* file) {
   *file = kNoFile;
+  return 5;
+}
+int openFileForAppending(const char*, FileHandle* file, bool* empty) {
+  *file = kNoFile;
+  *empty = false;
   return 5;
 }
 int readFile(FileHandle, void*, uint32_t size, uint32_t* got) {
@@ -27,6 +33,7 @@ int positionFile(FileHandle, int64_t) { return 0; }
 int closeFile(FileHandle) { return 0; }
 int deleteFile(const char*) { return 5; }
 int replaceFile(const char*, const char*) { return 5; }
+Text errorText(int) { return Text("unknown error"); }
 
 int listFirst(const char*, ListHandle* listing, ListEntry*) {
   *listing = kNoListing;
@@ -38,3 +45,4 @@ void listClose(ListHandle) {}
 uint32_t tickCount() { return 0; }
 int64_t monotonicHundredths() { return 0; }
 int64_t monotonicMilliseconds() { return 0; }
+LocalTime localTime() { return LocalTime(); }

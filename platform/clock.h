@@ -12,3 +12,17 @@ int64_t monotonicHundredths();
 
 // The same clock in milliseconds: how long a scan has run.
 int64_t monotonicMilliseconds();
+
+// A date and time of day on the local clock, to the millisecond.
+struct LocalTime {
+  int year = 0;
+  int month = 0;   // 1 to 12
+  int day = 0;     // 1 to 31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+// Now, in the local time zone.
+LocalTime localTime();

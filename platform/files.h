@@ -14,6 +14,14 @@ constexpr FileHandle kNoFile = -1;
 // where a backslash is an ordinary character of a name.
 extern const char kPathSeparator;
 
+// The end of a line in the system's text files: "\r\n" on Windows, "\n" on
+// POSIX systems.
+extern const char kLineEnd[];
+
+// The system's own text for an error code, in UTF-8 on one line (line ends
+// become blanks); "unknown error" when the system has none.
+Text errorText(int code);
+
 // Searches the current directory for an entry of exactly this name, admitting
 // every kind of entry (hidden, system, read-only, folders). Returns 0 and the
 // name as the directory stores it, or a non-zero code when nothing was found
@@ -27,6 +35,11 @@ int openFileForReading(const char* path, FileHandle* file);
 
 // Creates a file for writing, or empties it when it exists.
 int createFileForWriting(const char* path, FileHandle* file);
+
+// Opens a file for appending, creating it when it is missing: every write
+// goes to its end. Others may go on reading, deleting and renaming it
+// meanwhile. `*empty` tells whether it holds nothing yet.
+int openFileForAppending(const char* path, FileHandle* file, bool* empty);
 
 // Reads at most `size` bytes at the current position; `*got` is what came
 // (0 at the end of the file).

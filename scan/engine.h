@@ -73,8 +73,10 @@ extern ScanRecord Scan;
 Text takeRootFolder(const Text& path);
 void setupScan();
 void runPass();
-// Marks the end of the scan's work: the time it took stops here.
+// Marks the end of the scan's work: the time it took stops here, and the
+// error list gets its last line and is closed.
 void endScan();
+// Gives the window back, naming an error list that failed in FileLine.
 void finishScan();
 // Stop rules: each asks the scan to stop when its limit is reached.
 void errorLimitReached();

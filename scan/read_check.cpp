@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "scan/engine.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 
 namespace {
@@ -43,14 +44,18 @@ BlockRead readBlockAt(FileHandle file, int64_t position, int64_t length) {
   return block;
 }
 
-// Counts what one block read came to, then applies the stop rules. Without
-// an open file the positioning, the read and its length all fail.
-void countBlock(bool opened, const BlockRead& block, int64_t blockLength) {
+// Counts what one block read came to, lists what failed in it, then
+// applies the stop rules. Without an open file the positioning, the read
+// and its length all fail; the failed open is listed instead.
+void countBlock(std::string_view path, bool opened, const BlockRead& block, int64_t blockLength) {
   const Settings& s = Scan.settings;
   if (!opened || block.seekError != 0) ++Scan.readErrors;
   if (!opened || block.readError != 0) ++Scan.readErrors;
   if (s.measureReadingSpeed) countRead(block.bytes);
   if (block.bytes != blockLength) ++Scan.readErrors;
+  if (opened && (block.seekError != 0 || block.readError != 0 || block.bytes != blockLength)) {
+    listBlockRead(path, Scan.readPosition, blockLength, block.bytes, block.seekError, block.readError);
+  }
   // The error rule sees the errors of this read before its bytes count.
   errorLimitReached();
   Scan.checkedBytes += block.bytes;
@@ -60,14 +65,14 @@ void countBlock(bool opened, const BlockRead& block, int64_t blockLength) {
 
 // The reads at one position: `repeatRead` of them, fewer when the scan is
 // asked to stop. Each counts on its own.
-void readAtPosition(FileHandle file, int64_t blockLength) {
+void readAtPosition(FileHandle file, std::string_view path, int64_t blockLength) {
   const Settings& s = Scan.settings;
   bool opened = file != kNoFile;
   int32_t repeatCount = 0;
   do {
     BlockRead block;
     if (opened) block = readBlockAt(file, Scan.readPosition, blockLength);
-    countBlock(opened, block, blockLength);
+    countBlock(path, opened, block, blockLength);
     ++repeatCount;
   } while (repeatCount != s.repeatRead && ScanState.load() > 0);
 }
@@ -83,6 +88,7 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
   if (error != 0) {
     file = kNoFile;
     ++Scan.openErrors;
+    listOpenFailed(path, error);
   }
   ++Scan.filesChecked;
   errorLimitReached();
@@ -97,7 +103,7 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
     for (;;) {
       // The bound leaves out the block that would end at the last byte.
       Scan.readPosition = randomBelow(size - blockLength);
-      readAtPosition(file, blockLength);
+      readAtPosition(file, path, blockLength);
       if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
       if (chancePercent(s.selectNextFile)) break;
       if (ScanState.load() <= 0) break;

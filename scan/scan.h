@@ -12,9 +12,9 @@
 // 0 idle, 1 scanning, -1 stop requested (the worker is winding down).
 extern std::atomic<int16_t> ScanState;
 
-// What ended a scan: the user (Stop, Ctrl-C, the end of the program) or
-// one of the stop rules.
-enum class StopReason : uint8_t { None, User, Errors, Checked, Time, Cycles };
+// What ended a scan: the user (Stop, Ctrl-C, the end of the program), one
+// of the stop rules, or an error list that could not be written.
+enum class StopReason : uint8_t { None, User, Errors, Checked, Time, Cycles, ErrorList };
 
 // Asks a running scan to stop: stores -1 only while the state is 1, so a
 // stop can never leave -1 behind after the worker has ended. Returns whether

@@ -2,12 +2,15 @@
 // the read check, not the texts, not the system layer around the listings
 // and files. Every allocation through operator new in this program is
 // counted while the passes run.
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
 
+#include "common/test_support.h"
+#include "scan/error_list.h"
 #include "scan/test_support.h"
 
 namespace {
@@ -30,14 +33,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(SteadyPasses, AllocateNothing) {
-  fs::path dir = fs::temp_directory_path() /
-                 ("readsweeper-steady-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+// A fresh tree of files of the given sizes in four folders; returns its
+// path as the scan writes paths.
+std::string makeTree(const fs::path& dir, std::initializer_list<int> sizes) {
   fs::remove_all(dir);
   for (const char* folder : {"a/b", "c"}) fs::create_directories(dir / folder);
   int serial = 0;
   for (const char* folder : {"", "a", "a/b", "c"}) {
-    for (int size : {1, 700, 5000, 70000}) {
+    for (int size : sizes) {
       std::ofstream(dir / folder / ("f" + std::to_string(++serial) + ".bin"), std::ios::binary)
           << std::string(static_cast<std::size_t>(size), 'x');
     }
@@ -46,7 +49,17 @@ TEST(SteadyPasses, AllocateNothing) {
   for (char& c : root) {
     if (c == '/') c = kPathSeparator;
   }
-  root += kPathSeparator;
+  return root + kPathSeparator;
+}
+
+fs::path testDir(const char* name) {
+  return fs::temp_directory_path() /
+         (name + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+}
+
+TEST(SteadyPasses, AllocateNothing) {
+  fs::path dir = testDir("readsweeper-steady-");
+  std::string root = makeTree(dir, {1, 700, 5000, 70000});
 
   // Every text shown for every file, and the speed measured.
   Settings s;
@@ -76,6 +89,57 @@ TEST(SteadyPasses, AllocateNothing) {
   finishScan();
   std::error_code ignored;
   fs::remove_all(dir, ignored);
+}
+
+// A file that fails the same way over and over, with an error list open:
+// once its keys are known, its events are counted and nothing is written
+// or allocated.
+TEST(SteadyPasses, RepeatedFailuresAllocateNothing) {
+  fs::path dir = testDir("readsweeper-steady-failing-");
+  fs::path listDir = testDir("readsweeper-steady-list-");
+  // Every file is smaller than the block: each read comes back short, and
+  // a position before the start of the file also fails to position.
+  std::string root = makeTree(dir, {1, 700});
+  fs::remove_all(listDir);
+  fs::create_directories(listDir);
+  std::string list = (listDir / "errors.csv").string();
+
+  Settings s;
+  s.scanAllFiles = s.skipSmallFiles = true;
+  s.showCheckedBytes = s.showReadErrors = s.showOpenErrors = s.showFileName = true;
+  s.windowRefresh = 100;
+  s.selectSubfolder = 50;
+  s.bytesToReadAtOnce = 4096;
+  s.defaultInitPath = Text(root);
+  std::vector<char> buffer(4096);
+  prepareScan(s, buffer.data(), 4096, 12);
+  ASSERT_EQ(openErrorList(Text(list), nullptr), 0);
+  ScanState.store(1);
+  setupScan();
+  // The header, the scan start, and "seek failed" and "short read" for
+  // each of the eight files.
+  auto lines = [&] {
+    std::string all = readTestFile(list);
+    return std::count(all.begin(), all.end(), '\n');
+  };
+  for (int pass = 0; pass < 100000 && lines() < 2 + 8 * 2; ++pass) runPass();
+  ASSERT_EQ(lines(), 2 + 8 * 2);
+  int64_t repeatedBefore = repeatedEvents();
+
+  counting.store(true);
+  for (int pass = 0; pass < 3000; ++pass) runPass();
+  counting.store(false);
+
+  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_EQ(lines(), 2 + 8 * 2);
+  EXPECT_GT(repeatedEvents(), repeatedBefore + 100);
+  requestScanStop();
+  endScan();
+  finishScan();
+  EXPECT_EQ(lines(), 2 + 8 * 2 + 1);  // the scan end
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  fs::remove_all(listDir, ignored);
 }
 
 }  // namespace

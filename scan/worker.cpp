@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "scan/engine.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 
 std::atomic<int16_t> ScanState{0};
@@ -18,6 +19,9 @@ bool countersShown(const Settings& s) {
 // Written once, by the request that stops the scan; read after the worker
 // has ended.
 std::atomic<StopReason> stopReason{StopReason::None};
+
+// Whether a file was checked since the counters line was last written.
+bool countsUnshown = false;
 
 }  // namespace
 
@@ -85,6 +89,8 @@ void setupScan() {
   Scan.titlePercent = 0;
   Scan.readPosition = 0;
   if (s.measureReadingSpeed) startSpeedMeasurement();
+  countsUnshown = false;
+  listScanStart(Scan.rootFolder, s);
 }
 
 void runPass() {
@@ -95,17 +101,28 @@ void runPass() {
     Scan.path.append(Scan.subPath);
     Scan.path.append(Scan.entry.name);
     checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
+    countsUnshown = true;
     // A running scan refreshes the counters by chance; a stopping one always,
     // so its last counts stay on screen.
-    if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) showCountersLine();
+    if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) {
+      showCountersLine();
+      countsUnshown = false;
+    }
   }
   closeListing();
   timeLimitReached();
 }
 
-void endScan() { Scan.finishedAt = monotonicMilliseconds(); }
+void endScan() {
+  Scan.finishedAt = monotonicMilliseconds();
+  listScanEnd(Scan.rootFolder, scanResult());
+  closeErrorList();
+}
 
 void finishScan() {
+  // A list that could not be written is named where the files are.
+  Text listFailure = errorListFailure();
+  if (!listFailure.empty()) setControlText(Control::FileLine, listFailure);
   setControlText(Control::StartButton, "Start");
   enableControl(Control::PathEdit, true);
   showMainWindowNormal();
@@ -118,6 +135,9 @@ void runScan() {
   do {
     runPass();
   } while (ScanState.load() > 0);
+  // A stop that came after the last check looked (the user's, or the time
+  // rule at the end of a pass) still leaves the final counts on screen.
+  if (countersShown(Scan.settings) && countsUnshown) showCountersLine();
   endScan();
   finishScan();
 }

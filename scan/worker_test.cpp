@@ -231,6 +231,27 @@ TEST_F(WorkerFixture, WhatStoppedTheScan) {
   ScanState.store(0);
 }
 
+// The time rule looks at the clock after each block read and at the end of
+// each pass; here it fires at the end of the tenth pass, after that pass
+// let its counters line go by chance. The final counts are shown all the
+// same, once.
+TEST_F(WorkerFixture, AStopAfterTheLastLookStillShowsTheFinalCounts) {
+  FakePathText = "R:\\";
+  FakeFolders["R:\\*.*"] = {{fakeEntry("good", 100)}};
+  FakeFiles["R:\\good"].size = 100;
+  FakeHundredths = 1000;
+  FakeClockStep = 5;  // 50 ms per reading: the twentieth reaches a second
+  s.skipFile = 100;
+  s.selectNextFile = 100;
+  s.stopAfterSeconds = 1;
+  s.windowRefresh = 1;
+  s.showCheckedBytes = true;
+  prepare();
+  runScan();
+  EXPECT_EQ(Scan.checkedBytes, 10);
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: checked 10B"}));
+}
+
 TEST_F(WorkerFixture, EndMessageAndFilesChecked) {
   FakePathText = "R:\\";
   FakeFolders["R:\\*.*"] = {{fakeEntry("bad", 100), fakeEntry("good", 100)}};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/clock.h"
 #include "platform/listing.h"
 #include "platform/window.h"
 
@@ -64,6 +65,12 @@ extern std::atomic<int64_t> FakeReadCount;
 // fails.
 extern std::map<std::string, std::string> FakeDisk;
 
+// The error list is a whole file too, opened for appending. Both are 0
+// after a reset.
+extern int FakeAppendOpenError;  // non-zero: opening for appending fails with it
+extern int FakeWriteError;       // non-zero: every write to a whole file fails with it
+extern int FakeWriteCount;       // writes to whole files that succeeded
+
 // --- window -------------------------------------------------------------------
 
 // Every call on the window, in order: "text <control>: <text>",
@@ -81,6 +88,9 @@ extern int64_t FakeHundredths;
 // Added to FakeHundredths at every reading of the monotonic clock, so that
 // time passes as a scan looks at it; 0 keeps the clock still.
 extern int64_t FakeClockStep;
+
+// What localTime() returns: 2026-01-02 03:04:05.006 after a reset.
+extern LocalTime FakeLocalTime;
 
 // Everything back to empty: no folders, no files, no log, clock at 0.
 void resetFakePlatform();

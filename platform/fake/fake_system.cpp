@@ -19,9 +19,14 @@ std::atomic<int64_t> FakeReadCount{0};
 uint32_t FakeTickCount = 0;
 int64_t FakeHundredths = 0;
 int64_t FakeClockStep = 0;
+int FakeAppendOpenError = 0;
+int FakeWriteError = 0;
+int FakeWriteCount = 0;
+LocalTime FakeLocalTime;
 
 // The scripted system is a Windows one.
 const char kPathSeparator = '\\';
+const char kLineEnd[] = "\r\n";
 
 namespace {
 
@@ -44,6 +49,7 @@ struct OpenFile {
   int64_t position = 0;
   bool open = false;
   std::string* bytes = nullptr;
+  bool append = false;  // every write goes to the end
 };
 
 // Handles are indexes into these tables; slots are never reused, so a
@@ -76,6 +82,10 @@ void resetFakePlatform() {
   FakeTickCount = 0;
   FakeHundredths = 0;
   FakeClockStep = 0;
+  FakeAppendOpenError = 0;
+  FakeWriteError = 0;
+  FakeWriteCount = 0;
+  FakeLocalTime = {2026, 1, 2, 3, 4, 5, 6};
   listings.clear();
   files.clear();
 }
@@ -201,9 +211,24 @@ int createFileForWriting(const char* path, FileHandle* file) {
   return 0;
 }
 
+int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
+  *file = kNoFile;
+  *empty = false;
+  if (FakeAppendOpenError != 0) return FakeAppendOpenError;
+  std::string& bytes = FakeDisk[path];
+  *empty = bytes.empty();
+  OpenFile opened{path, nullptr, 0, true, &bytes};
+  opened.append = true;
+  *file = newHandle(opened);
+  return 0;
+}
+
 int writeFile(FileHandle file, const void* bytes, uint32_t size) {
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
+  if (FakeWriteError != 0) return FakeWriteError;
+  ++FakeWriteCount;
+  if (f->append) f->position = static_cast<int64_t>(f->bytes->size());
   f->bytes->resize(static_cast<std::size_t>(f->position));
   f->bytes->append(static_cast<const char*>(bytes), size);
   f->position += size;
@@ -223,6 +248,21 @@ int replaceFile(const char* from, const char* to) {
   return 0;
 }
 
+// Windows' own texts for the codes the scripted system gives.
+Text errorText(int code) {
+  switch (code) {
+    case kFileNotFound: return "The system cannot find the file specified.";
+    case 3: return "The system cannot find the path specified.";
+    case 5: return "Access is denied.";
+    case kBadHandle: return "The handle is invalid.";
+    case kReadFault: return "Data error (cyclic redundancy check).";
+    case 32: return "The process cannot access the file because it is being used by another process.";
+    case 112: return "There is not enough space on the disk.";
+    case kNegativeSeek: return "An attempt was made to move the file pointer before the beginning of the file.";
+    default: return "unknown error";
+  }
+}
+
 void fatalError(int code, uint32_t place) {
   std::fprintf(stderr, "Runtime error %d at 0x%08X on the scripted disk\n", code, static_cast<unsigned>(place));
   std::abort();
@@ -235,3 +275,5 @@ uint32_t tickCount() { return FakeTickCount; }
 int64_t monotonicHundredths() { return FakeHundredths += FakeClockStep; }
 
 int64_t monotonicMilliseconds() { return (FakeHundredths += FakeClockStep) * 10; }
+
+LocalTime localTime() { return FakeLocalTime; }

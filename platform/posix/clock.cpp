@@ -20,3 +20,20 @@ int64_t monotonicMilliseconds() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+LocalTime localTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm parts{};
+  localtime_r(&now.tv_sec, &parts);
+  LocalTime t;
+  t.year = parts.tm_year + 1900;
+  t.month = parts.tm_mon + 1;
+  t.day = parts.tm_mday;
+  t.hour = parts.tm_hour;
+  t.minute = parts.tm_min;
+  // A leap second reads as the last second of its minute.
+  t.second = parts.tm_sec < 60 ? parts.tm_sec : 59;
+  t.millisecond = static_cast<int>(now.tv_nsec / 1000000);
+  return t;
+}

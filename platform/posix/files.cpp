@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 
 // Paths go to the system as they are: the program joins folders with '/'
@@ -14,6 +15,7 @@
 // that fails without setting errno reports EIO).
 
 const char kPathSeparator = '/';
+const char kLineEnd[] = "\n";
 
 namespace {
 
@@ -23,6 +25,18 @@ int lastError() {
 }
 
 int descriptor(FileHandle file) { return static_cast<int>(file); }
+
+// The error of the call that just failed, after closing `fd`.
+int closeAfterFailure(int fd) {
+  int error = lastError();
+  close(fd);
+  return error;
+}
+
+// strerror_r comes in two forms: the XSI one fills the buffer and returns a
+// status, the GNU one returns the text, in the buffer or elsewhere.
+[[maybe_unused]] const char* messageOf(int status, const char* buffer) { return status == 0 ? buffer : nullptr; }
+[[maybe_unused]] const char* messageOf(const char* text, const char*) { return text; }
 
 }  // namespace
 
@@ -62,6 +76,23 @@ int createFileForWriting(const char* path, FileHandle* file) {
   *file = kNoFile;
   int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return lastError();
+  *file = fd;
+  return 0;
+}
+
+int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
+  *file = kNoFile;
+  *empty = false;
+  // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting
+  // for one; writes then wait as usual.
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return lastError();
+  struct stat st;
+  if (fstat(fd, &st) != 0) return closeAfterFailure(fd);
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return closeAfterFailure(fd);
+  if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return closeAfterFailure(fd);
+  *empty = S_ISREG(st.st_mode) && st.st_size == 0;
   *file = fd;
   return 0;
 }
@@ -121,4 +152,11 @@ int deleteFile(const char* path) {
 int replaceFile(const char* from, const char* to) {
   if (rename(from, to) != 0) return lastError();
   return 0;
+}
+
+Text errorText(int code) {
+  char buffer[256] = {};
+  const char* text = messageOf(strerror_r(code, buffer, sizeof buffer), buffer);
+  if (text == nullptr || *text == '\0') return Text("unknown error");
+  return Text(text);
 }

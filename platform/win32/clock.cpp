@@ -9,3 +9,17 @@ uint32_t tickCount() { return GetTickCount(); }
 int64_t monotonicHundredths() { return static_cast<int64_t>(GetTickCount64() / 10); }
 
 int64_t monotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
+
+LocalTime localTime() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  LocalTime t;
+  t.year = now.wYear;
+  t.month = now.wMonth;
+  t.day = now.wDay;
+  t.hour = now.wHour;
+  t.minute = now.wMinute;
+  t.second = now.wSecond;
+  t.millisecond = now.wMilliseconds;
+  return t;
+}

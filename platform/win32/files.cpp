@@ -13,6 +13,7 @@
 // after the failing call, never 0.
 
 const char kPathSeparator = '\\';
+const char kLineEnd[] = "\r\n";
 
 namespace {
 
@@ -59,6 +60,25 @@ int createFileForWriting(const char* path, FileHandle* file) {
     *file = kNoFile;
     return error;
   }
+  *file = fileOf(h);
+  return 0;
+}
+
+int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
+  *file = kNoFile;
+  *empty = false;
+  // Appending data is all this handle may do to the content: the system
+  // puts every write at the end.
+  HANDLE h = CreateFileW(pathFor(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return lastError();
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(h, &size)) {
+    int error = lastError();
+    CloseHandle(h);
+    return error;
+  }
+  *empty = size.QuadPart == 0;
   *file = fileOf(h);
   return 0;
 }
@@ -111,4 +131,28 @@ int replaceFile(const char* from, const char* to) {
   DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   if (!MoveFileExW(pathFor(from, 0), pathFor(to, 1), flags)) return lastError();
   return 0;
+}
+
+// The system's messages end in a line break and a few hold more; each run
+// of line-break characters becomes one blank, and trailing blanks go.
+Text errorText(int code) {
+  wchar_t wide[512];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, wide, sizeof wide / sizeof wide[0], nullptr);
+  if (length == 0) return Text("unknown error");
+  DWORD kept = 0;
+  for (DWORD i = 0; i < length; ++i) {
+    bool lineBreak = wide[i] == L'\r' || wide[i] == L'\n';
+    if (!lineBreak) {
+      wide[kept++] = wide[i];
+    } else if (kept > 0 && wide[kept - 1] != L' ') {
+      wide[kept++] = L' ';
+    }
+  }
+  while (kept > 0 && wide[kept - 1] == L' ') --kept;
+  if (kept == 0) return Text("unknown error");
+  char utf8[4 * sizeof wide / sizeof wide[0]];
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(kept), utf8, sizeof utf8, nullptr, nullptr);
+  if (bytes <= 0) return Text("unknown error");
+  return Text(std::string_view(utf8, static_cast<std::size_t>(bytes)));
 }
