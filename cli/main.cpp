@@ -115,10 +115,11 @@ int run(const std::vector<std::string>& arguments) {
 
   std::size_t bufferSize = static_cast<std::size_t>(s.bytesToReadAtOnce);
   char* buffer = static_cast<char*>(std::malloc(bufferSize));
-  if (!buffer) return usageError("--block: no memory for a block of " + std::to_string(bufferSize) + " bytes");
+  if (!buffer) return usageError("no memory for a block of " + std::to_string(bufferSize) + " bytes");
 
-  // The interrupt handlers may already have run: the state goes to 1 first,
-  // so that a stop asked for from now on sticks, then the count is read.
+  // An interrupt may already have come. prepareScan clears the stop reason,
+  // so it goes first; then the state goes to 1, so that a stop asked for
+  // from now on sticks; then the count tells of one asked for before.
   setScanPath(root);
   prepareScan(s, buffer, static_cast<int64_t>(bufferSize), tickCount());
   ScanState.store(1);

@@ -119,7 +119,7 @@ int tryReadWholeFile(const char* name, const Places& places, std::string* conten
     error = readFile(file, chunk, kChunk, &got);
     if (error != 0) {
       *failedAt = places.read;
-      closeFile(file);
+      closeFile(file);  // the read's code is the one to report
       return error;
     }
     if (got == 0) break;
