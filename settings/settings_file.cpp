@@ -103,21 +103,37 @@ struct Places {
   uint32_t close;
 };
 
-// Reads the whole file; settings files are a few hundred bytes.
-void readWholeFile(const char* name, const Places& places, std::string* content) {
+// Reads the whole file; settings files are a few hundred bytes. Returns 0,
+// or the system's code with `*failedAt` set to the place of the operation
+// that failed (a failed read still closes the file).
+int tryReadWholeFile(const char* name, const Places& places, std::string* content, uint32_t* failedAt) {
   FileHandle file = kNoFile;
   int error = openFileForReading(name, &file);
-  if (error != 0) fatalError(error, places.open);
+  if (error != 0) {
+    *failedAt = places.open;
+    return error;
+  }
   char chunk[kChunk];
   for (;;) {
     uint32_t got = 0;
     error = readFile(file, chunk, kChunk, &got);
-    if (error != 0) fatalError(error, places.read);
+    if (error != 0) {
+      *failedAt = places.read;
+      closeFile(file);  // the read's code is the one to report
+      return error;
+    }
     if (got == 0) break;
     content->append(chunk, got);
   }
   error = closeFile(file);
-  if (error != 0) fatalError(error, places.close);
+  if (error != 0) *failedAt = places.close;
+  return error;
+}
+
+void readWholeFile(const char* name, const Places& places, std::string* content) {
+  uint32_t place = 0;
+  int error = tryReadWholeFile(name, places, content, &place);
+  if (error != 0) fatalError(error, place);
 }
 
 void writeWholeFile(const char* name, const std::string& content) {
@@ -174,6 +190,16 @@ void applyFileLine(Settings& s, std::string_view bytes) {
   applySettingLine(s, line, parsed);
 }
 
+// Applies every line that loading reads, from the first one on.
+void applyFileContent(Settings& s, const std::string& content) {
+  std::size_t at = 0;
+  do {
+    Line l = lineAt(content, at);
+    applyFileLine(s, l.bytes);
+    at = l.next;
+  } while (nextLineAt(content, at));
+}
+
 }  // namespace
 
 ParsedSettingLine parseSettingLine(const Text& line) {
@@ -206,12 +232,17 @@ void loadSettings(Settings& s) {
   }
   std::string content;
   readWholeFile(name.c_str(), {kPlaceLoadOpen, kPlaceLoadRead, kPlaceLoadClose}, &content);
-  std::size_t at = 0;
-  do {
-    Line l = lineAt(content, at);
-    applyFileLine(s, l.bytes);
-    at = l.next;
-  } while (nextLineAt(content, at));
+  applyFileContent(s, content);
+}
+
+int loadSettingsFrom(const char* path, Settings& s) {
+  setDefaultSettings(s);
+  std::string content;
+  uint32_t place = 0;
+  int error = tryReadWholeFile(path, {kPlaceLoadOpen, kPlaceLoadRead, kPlaceLoadClose}, &content, &place);
+  if (error != 0) return error;
+  applyFileContent(s, content);
+  return 0;
 }
 
 void saveSettings(const Settings& s) {

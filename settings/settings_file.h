@@ -22,6 +22,11 @@ ParsedSettingLine parseSettingLine(const Text& line);
 // operation ends the program through fatalError.
 void loadSettings(Settings& s);
 
+// The defaults, then every acceptable line of the file at `path`, which is
+// only read (the console program's --settings). Returns 0, or the system's
+// code of the open, read or close that failed; nothing is fatal here.
+int loadSettingsFrom(const char* path, Settings& s);
+
 // Rewrites the "check files:" and the two window position lines from `s`,
 // keeping every other line, through "Readsweeper.tmp" and one atomic
 // replace. Does nothing when there is no settings file. A failed file

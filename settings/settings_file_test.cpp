@@ -205,6 +205,32 @@ TEST(SettingsFile, UsesTheNameAsTheDirectoryStoresIt) {
 #endif
 }
 
+// The console program's --settings: the file is only read, named by its
+// path, and a failure is returned instead of ending the program.
+TEST(SettingsFile, LoadsANamedFileWithoutChangingIt) {
+  ScopedTempDir dir;
+  const std::string content = "show setup\nwindow refresh: 30\nwindow refresh: 0\ncheck files: x";
+  writeTestFile("named.ini", content);
+  Settings s;
+  s.stopAfterErrors = 9;  // the defaults come first
+  ASSERT_EQ(loadSettingsFrom("named.ini", s), 0);
+  EXPECT_TRUE(s.showSetup);
+  EXPECT_FALSE(s.showFileName);  // a file exists: no no-file defaults
+  EXPECT_EQ(s.windowRefresh, 30);
+  EXPECT_EQ(s.stopAfterErrors, 0);
+  EXPECT_EQ(s.checkFiles, "x");
+  EXPECT_EQ(readTestFile("named.ini"), content);
+  EXPECT_EQ(entries(), std::vector<std::string>{"named.ini"});
+
+  ASSERT_TRUE(std::filesystem::create_directory("folder.ini"));
+  for (const char* path : {"missing.ini", "folder.ini"}) {
+    s.showSetup = true;
+    int error = loadSettingsFrom(path, s);
+    EXPECT_NE(error, 0) << path;
+    EXPECT_FALSE(s.showSetup) << path;  // the defaults, nothing else
+  }
+}
+
 // A failed file operation ends the process with the report; the death tests
 // run it in a child process. In the Windows build they are skipped: the
 // report is a message box that waits for a click, and Wine cannot fork.

@@ -1,0 +1,67 @@
+#include <errno.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "cli/console.h"
+#include "cli/interrupt.h"
+
+namespace {
+
+int writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+// Runs on whichever thread the signal reaches; touches only atomics, and
+// _exit is safe in a handler.
+void onSignal(int) {
+  if (noteInterrupt()) _exit(kInterruptExitCode);
+}
+
+}  // namespace
+
+void prepareProcess() {}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+int writeStandardOutput(std::string_view utf8) { return writeAll(STDOUT_FILENO, utf8); }
+
+int writeStandardError(std::string_view utf8) { return writeAll(STDERR_FILENO, utf8); }
+
+bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+int terminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+int installInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  // A read of the scan that the signal interrupts goes on: the stop comes
+  // after the current block, as from the Stop button.
+  action.sa_flags = SA_RESTART;
+  if (sigaction(SIGINT, &action, nullptr) != 0) return errno;
+  if (sigaction(SIGTERM, &action, nullptr) != 0) return errno;
+  return 0;
+}
+
+std::string systemErrorText(int code) { return std::strerror(code); }
+
+bool listingFoundNothing(int) { return false; }
+
+std::string systemFolderForm(std::string_view folder) { return std::string(folder); }

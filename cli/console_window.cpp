@@ -1,0 +1,40 @@
+// The engine's window for a console: the path is the root folder handed
+// over before the worker starts; the file line and the counters line go to
+// the main thread through slots that never make the worker wait; the title,
+// the button and the settings line have nowhere to go.
+#include "cli/status_texts.h"
+#include "cli/text_slot.h"
+#include "platform/window.h"
+
+namespace {
+
+Text scanPath;
+TextSlot fileLineSlot;
+TextSlot countersLineSlot;
+
+bool takeInto(TextSlot& slot, Text* text) {
+  const char* fresh = slot.take();
+  if (!fresh) return false;
+  *text = Text(fresh);
+  return true;
+}
+
+}  // namespace
+
+void setScanPath(const Text& path) { scanPath = path; }
+
+bool takeStatusTexts(Text* counters, Text* file) {
+  bool taken = takeInto(countersLineSlot, counters);
+  return takeInto(fileLineSlot, file) || taken;
+}
+
+Text readControlText(Control control) { return control == Control::PathEdit ? scanPath : Text(); }
+
+void setControlText(Control control, const Text& text) {
+  if (control == Control::FileLine) fileLineSlot.put(text);
+  if (control == Control::CountersLine) countersLineSlot.put(text);
+}
+
+void enableControl(Control, bool) {}
+
+void showMainWindowNormal() {}

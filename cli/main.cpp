@@ -1,0 +1,148 @@
+// readsweeper-cli: the scan engine for unattended runs. The same engine as
+// the window program, on a window of its own (console_window.cpp): the main
+// thread hands the worker its settings, its buffer and its root, runs it,
+// shows the newest status texts while it runs, and reports at the end.
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "cli/console.h"
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "cli/status_texts.h"
+#include "platform/clock.h"
+#include "platform/listing.h"
+#include "scan/scan.h"
+
+namespace {
+
+constexpr auto kStatusInterval = std::chrono::milliseconds(100);  // ten lines a second at most
+constexpr int kDefaultColumns = 80;
+
+void tell(const std::string& message) { writeStandardError("readsweeper-cli: " + message + "\n"); }
+
+int usageError(const std::string& problem) {
+  tell(problem);
+  return kExitUsage;
+}
+
+std::string errorWords(int code) { return systemErrorText(code) + " (error " + std::to_string(code) + ")"; }
+
+// Whether the root can be listed at all: once, before the scan, which would
+// otherwise spin through empty passes.
+int listRoot(const Text& root) {
+  std::string pattern(root.view());
+  pattern += "*.*";
+  ListHandle listing = kNoListing;
+  ListEntry first;
+  int error = listFirst(pattern.c_str(), &listing, &first);
+  if (error == 0) {
+    listClose(listing);
+    return 0;
+  }
+  return listingFoundNothing(error) ? 0 : error;
+}
+
+// The status line, rewritten in place: "\r", the line, and blanks over what
+// is left of a longer line before it.
+class StatusLine {
+ public:
+  void show(std::string_view counters, std::string_view file) {
+    int columns = terminalColumns();
+    std::string line = composeStatusLine(counters, file, columns > 0 ? columns : kDefaultColumns);
+    std::size_t characters = countCharacters(line);
+    std::string out = "\r" + line;
+    if (characters < shown_) out.append(shown_ - characters, ' ');
+    shown_ = characters;
+    writeStandardError(out);
+  }
+  void clear() {
+    if (shown_ == 0) return;
+    writeStandardError("\r" + std::string(shown_, ' ') + "\r");
+    shown_ = 0;
+  }
+
+ private:
+  std::size_t shown_ = 0;
+};
+
+// Runs the worker to its end; with a status line, shows the newest texts
+// at most ten times a second meanwhile.
+void runWorker(bool statusLine) {
+  std::promise<void> ended;
+  std::future<void> scanEnded = ended.get_future();
+  std::thread worker([&ended] {
+    runScan();
+    ended.set_value();
+  });
+  if (statusLine) {
+    StatusLine line;
+    Text counters, file;
+    while (scanEnded.wait_for(kStatusInterval) != std::future_status::ready) {
+      if (takeStatusTexts(&counters, &file)) line.show(counters.view(), file.view());
+    }
+    line.clear();
+  }
+  worker.join();
+}
+
+int run(const std::vector<std::string>& arguments) {
+  CommandLine line;
+  std::string problem;
+  if (!parseCommandLine(arguments, &line, &problem)) return usageError(problem);
+  if (line.help) return writeStandardOutput(usageText()) == 0 ? kExitClean : kExitErrors;
+  if (line.version) {
+    std::string version = "readsweeper-cli " + std::string(versionText().view()) + "\n";
+    return writeStandardOutput(version) == 0 ? kExitClean : kExitErrors;
+  }
+
+  Settings s;
+  int error = settingsOf(line, &s);
+  if (error != 0) return usageError("--settings: cannot read \"" + line.settingsFile + "\": " + errorWords(error));
+  Text root;
+  if (!rootFolderOf(line.folder, &root, &problem)) return usageError(problem);
+
+  error = installInterruptHandlers();
+  if (error != 0) tell("Ctrl-C will end the program at once: " + errorWords(error));
+  error = listRoot(root);
+  if (error != 0) {
+    tell("cannot list \"" + std::string(root.view()) + "\": " + errorWords(error));
+    return kExitUnlistable;
+  }
+
+  std::size_t bufferSize = static_cast<std::size_t>(s.bytesToReadAtOnce);
+  char* buffer = static_cast<char*>(std::malloc(bufferSize));
+  if (!buffer) return usageError("no memory for a block of " + std::to_string(bufferSize) + " bytes");
+
+  // An interrupt may already have come. prepareScan clears the stop reason,
+  // so it goes first; then the state goes to 1, so that a stop asked for
+  // from now on sticks; then the count tells of one asked for before.
+  setScanPath(root);
+  prepareScan(s, buffer, static_cast<int64_t>(bufferSize), tickCount());
+  ScanState.store(1);
+  if (interruptRequested()) requestScanStop(StopReason::User);
+  runWorker(!line.quiet && standardErrorIsTerminal());
+  std::free(buffer);
+
+  ScanResult result = scanResult();
+  if (!line.quiet) tell(composeSummaryLine(result));
+  int exitCode = exitCodeOf(result);
+  if (line.json) {
+    error = writeStandardOutput(composeJsonResult(result, root.view(), s.checkEveryFile));
+    if (error != 0) {
+      tell("cannot write the JSON result: " + errorWords(error));
+      if (exitCode == kExitClean) exitCode = kExitErrors;
+    }
+  }
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  prepareProcess();
+  return run(commandLineArguments(argc, argv));
+}

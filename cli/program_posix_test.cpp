@@ -1,0 +1,438 @@
+// The real readsweeper-cli on real trees: exit codes, the JSON result, the
+// summary, signals, the status line on a terminal, entries that are no
+// files, and names that only POSIX systems allow.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/test_support.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(60);
+
+struct Finished {
+  int exitCode = -1;  // -1 when ended by a signal
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+
+// The program started with its standard output on a pipe and its standard
+// error on a pipe or, with `terminalColumns` above 0, on a terminal of that
+// width. A thread gathers both streams as they come.
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& args, int terminalColumns = 0) {
+    int out[2], err[2];
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    if (terminalColumns > 0) {
+      winsize size{};
+      size.ws_row = 24;
+      size.ws_col = static_cast<unsigned short>(terminalColumns);
+      EXPECT_EQ(openpty(&err[0], &err[1], nullptr, nullptr, &size), 0);
+      fcntl(err[0], F_SETFD, FD_CLOEXEC);
+      fcntl(err[1], F_SETFD, FD_CLOEXEC);
+    } else {
+      EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+    }
+    std::vector<std::string> argv{READSWEEPER_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    started_ = Clock::now();
+    EXPECT_EQ(posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    reader_ = std::thread([this, o = out[0], e = err[0]] { gather(o, e); });
+  }
+  ~Program() {
+    if (reader_.joinable()) finish();
+  }
+
+  pid_t pid() const { return pid_; }
+
+  // Whether the program has its handlers for SIGINT and SIGTERM in place.
+  bool catchesInterrupts() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("SigCgt:", 0) != 0) continue;
+      unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      unsigned long long wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1));
+      return (mask & wanted) == wanted;
+    }
+    return false;
+  }
+
+  bool waitUntil(const std::function<bool()>& condition) {
+    auto deadline = Clock::now() + kPatience;
+    while (!condition()) {
+      if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+
+  // Waits until standard error holds `text`.
+  bool waitForError(const std::string& text) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return grown_.wait_for(lock, kPatience, [&] { return err_.find(text) != std::string::npos || eof_; }) &&
+           err_.find(text) != std::string::npos;
+  }
+
+  Finished finish() {
+    Finished f;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    f.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+    reader_.join();
+    f.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    f.out = out_;
+    f.err = err_;
+    return f;
+  }
+
+ private:
+  void gather(int out, int err) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    int open = 2;
+    char buffer[4096];
+    while (open > 0) {
+      if (poll(fds, 2, -1) < 0) continue;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+        ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n <= 0) {  // the end, or EIO from a terminal whose other side closed
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+          continue;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        (i == 0 ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+        grown_.notify_all();
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    eof_ = true;
+    grown_.notify_all();
+  }
+
+  pid_t pid_ = -1;
+  Clock::time_point started_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable grown_;
+  std::string out_, err_;
+  bool eof_ = false;
+};
+
+Finished run(const std::vector<std::string>& args) { return Program(args).finish(); }
+
+void writeBytes(const fs::path& path, std::size_t size, char fill) {
+  std::ofstream file(path, std::ios::binary);
+  file << std::string(size, fill);
+  ASSERT_TRUE(file.good()) << path;
+}
+
+// A small healthy tree: files of 0 to 40 kB in three levels.
+fs::path makeTree(const fs::path& at) {
+  fs::create_directories(at / "one" / "two");
+  int i = 0;
+  for (const fs::path& folder : {at, at / "one", at / "one" / "two"}) {
+    for (int k = 0; k < 4; ++k, ++i) writeBytes(folder / ("file" + std::to_string(i)), 10000 * k, 'a' + i);
+  }
+  return at;
+}
+
+// Every entry's name and size below a folder.
+std::vector<std::string> contentOf(const fs::path& folder) {
+  std::vector<std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    entries.push_back(e.path().string() + " " +
+                      (e.is_regular_file() ? std::to_string(e.file_size()) : std::string("-")));
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// The counts of the summary line on standard error, as the JSON names them.
+nlohmann::json summaryCounts(const std::string& err) {
+  std::smatch m;
+  std::regex line("checked (\\d+) B, files checked (\\d+), opening errors (\\d+), reading errors (\\d+), \\d+ s; ");
+  if (!std::regex_search(err, m, line)) return nullptr;
+  return {{"checked_bytes", std::stoll(m[1])},
+          {"files_checked", std::stoll(m[2])},
+          {"opening_errors", std::stoll(m[3])},
+          {"reading_errors", std::stoll(m[4])}};
+}
+
+nlohmann::json resultOf(const Finished& f) {
+  nlohmann::json j = nlohmann::json::parse(f.out, nullptr, false);
+  EXPECT_FALSE(j.is_discarded()) << "not JSON: " << f.out;
+  EXPECT_EQ(f.out.find('\n'), f.out.size() - 1) << "one line: " << f.out;
+  if (!j.is_object()) return nlohmann::json::object();
+  nlohmann::json summary = summaryCounts(f.err);
+  EXPECT_FALSE(summary.is_null()) << "no summary: " << f.err;
+  for (const char* count : {"checked_bytes", "files_checked", "opening_errors", "reading_errors"}) {
+    if (!summary.is_null()) {
+      EXPECT_EQ(j[count], summary[count]) << count;
+    }
+  }
+  return j;
+}
+
+}  // namespace
+
+// The settings file of the current folder is neither read (it would stop
+// the scan after one byte) nor written; the tree is left as it was.
+TEST(Program, AHealthyTreeEndsCleanlyAtTheCheckedLimit) {
+  ScopedTempDir dir;
+  fs::path tree = makeTree(dir.path() / "tree");
+  const std::string ini = "stop after checked: 1\r\ncheck files: /elsewhere/\r\n";
+  writeTestFile("Readsweeper.ini", ini);
+  std::vector<std::string> before = contentOf(tree);
+
+  Finished f = run({"--checked", "64k", "--block", "4k", "--json", tree.string()});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "checked");
+  EXPECT_GE(j["checked_bytes"], 65536);
+  EXPECT_GT(j["files_checked"], 0);
+  EXPECT_EQ(j["opening_errors"], 0);
+  EXPECT_EQ(j["reading_errors"], 0);
+  EXPECT_EQ(j["root"], tree.string() + "/");
+  EXPECT_EQ(j["version"], "0.03.4");
+  EXPECT_GE(j["bytes_per_second"], 0);
+  EXPECT_FALSE(j.contains("cycles_completed"));
+  // Not a terminal: the summary alone.
+  EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+  EXPECT_EQ(f.err.rfind("readsweeper-cli: checked ", 0), 0u) << f.err;
+  EXPECT_NE(f.err.find("; stopped by the checked-bytes limit\n"), std::string::npos) << f.err;
+
+  EXPECT_EQ(contentOf(tree), before);
+  EXPECT_EQ(readTestFile("Readsweeper.ini"), ini);
+  EXPECT_FALSE(fs::exists("Readsweeper.tmp"));
+}
+
+// As root, permissions stop no read: a file that is cut short and grown
+// again while the scan reads it gives reading errors.
+TEST(Program, AFileTruncatedDuringTheScanEndsWithErrors) {
+  ScopedTempDir dir;
+  fs::create_directory("tree");
+  int fd = open("tree/changing.bin", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 1 << 20), 0);
+  std::atomic<bool> stop{false};
+  std::thread cutter([&] {
+    for (bool whole = false; !stop.load(); whole = !whole) {
+      if (ftruncate(fd, whole ? 1 << 20 : 0) != 0) return;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  Finished f = run({"--errors", "1", "--time", "120", "--block", "64k", "--json", "tree"});
+  stop.store(true);
+  cutter.join();
+  close(fd);
+  EXPECT_EQ(f.exitCode, 1) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "errors");
+  EXPECT_GE(j["reading_errors"], 1);
+  EXPECT_EQ(j["root"], "tree/");
+}
+
+TEST(Program, ARootThatCannotBeListedEndsWith3) {
+  ScopedTempDir dir;
+  writeTestFile("plain", "x");
+  const struct {
+    const char* folder;
+    const char* message;
+  } cases[] = {
+      {"missing", "readsweeper-cli: cannot list \"missing/\": No such file or directory (error 2)\n"},
+      {"plain", "readsweeper-cli: cannot list \"plain/\": Not a directory (error 20)\n"},
+  };
+  for (const auto& c : cases) {
+    Finished f = run({"--json", "--time", "5", c.folder});
+    EXPECT_EQ(f.exitCode, 3) << c.folder;
+    EXPECT_EQ(f.err, c.message);
+    EXPECT_EQ(f.out, "");
+  }
+}
+
+TEST(Program, UsageErrorsEndWith2AndScanNothing) {
+  ScopedTempDir dir;
+  fs::create_directory("folder.ini");
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"--skip-file", "101", "."}, "readsweeper-cli: --skip-file: \"101\" is out of range (0 to 100)\n"},
+      {{"--frobnicate", "."}, "readsweeper-cli: \"--frobnicate\" is not an option (see --help)\n"},
+      {{"--json"}, "readsweeper-cli: no FOLDER given (see --help)\n"},
+      {{"--settings", "missing.ini", "."},
+       "readsweeper-cli: --settings: cannot read \"missing.ini\": No such file or directory (error 2)\n"},
+      {{"--settings", "folder.ini", "."},
+       "readsweeper-cli: --settings: cannot read \"folder.ini\": Is a directory (error 21)\n"},
+      {{"--json", std::string(300, 'd')},
+       "readsweeper-cli: FOLDER \"" + std::string(300, 'd') +
+           "\" is too long: the root folder holds at most 255 bytes\n"},
+  };
+  for (const auto& c : cases) {
+    Finished f = run(c.args);
+    EXPECT_EQ(f.exitCode, 2) << c.args.front();
+    EXPECT_EQ(f.err, c.message);
+    EXPECT_EQ(f.out, "");
+  }
+}
+
+TEST(Program, HelpAndVersion) {
+  Finished help = run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("Usage: readsweeper-cli [OPTIONS] FOLDER\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+  Finished version = run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "readsweeper-cli version 0.03.4\n");
+}
+
+TEST(Program, TheTimeLimitEndsTheScan) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  Finished f = run({"--time", "2", "--json", "tree"});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "time");
+  EXPECT_GE(j["elapsed_seconds"].get<double>(), 2.0);
+  // Generous: the machine may be loaded; the scan must not run on.
+  EXPECT_GE(f.seconds, 1.9);
+  EXPECT_LT(f.seconds, 30.0);
+}
+
+// On a terminal the status line is rewritten in place, never wider than
+// the terminal; SIGINT then stops the scan: 130, the summary and the JSON.
+TEST(Program, AStatusLineOnATerminalAndSigint) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  Program p({"--json", "tree"}, 40);
+  ASSERT_TRUE(p.waitForError("\rchecked ")) << "no status line";
+  ASSERT_TRUE(p.waitUntil([&] { return p.catchesInterrupts(); }));
+  kill(p.pid(), SIGINT);
+  Finished f = p.finish();
+  EXPECT_EQ(f.exitCode, 130) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "interrupt");
+  // The terminal turns "\n" into "\r\n"; each rewrite starts with "\r".
+  std::string summaryStart = "readsweeper-cli: checked ";
+  std::size_t summary = f.err.find(summaryStart);
+  ASSERT_NE(summary, std::string::npos) << f.err;
+  std::stringstream status(f.err.substr(0, summary));
+  std::string piece;
+  int rewrites = 0;
+  while (std::getline(status, piece, '\r')) {
+    if (piece.empty()) continue;
+    EXPECT_LE(piece.size(), 39u) << piece;
+    ++rewrites;
+  }
+  EXPECT_GE(rewrites, 1);
+  EXPECT_NE(f.err.find("stopped by an interrupt"), std::string::npos) << f.err;
+}
+
+TEST(Program, SigtermStopsTheScanLikeSigint) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  Program p({"--json", "--quiet", "tree"});
+  ASSERT_TRUE(p.waitUntil([&] { return p.catchesInterrupts(); }));
+  kill(p.pid(), SIGTERM);
+  Finished f = p.finish();
+  EXPECT_EQ(f.exitCode, 130);
+  EXPECT_EQ(f.err, "");  // --quiet
+  nlohmann::json j = nlohmann::json::parse(f.out, nullptr, false);
+  ASSERT_TRUE(j.is_object()) << f.out;
+  EXPECT_EQ(j["stopped_by"], "interrupt");
+}
+
+// FIFOs, sockets and device nodes are passed over: every walk that ends on
+// one of them is a pass without a check, and none is ever opened (an open
+// would fail, as none is a regular file, and count; a FIFO's could hang).
+TEST(Program, OnlyRegularFilesAreOpened) {
+  ScopedTempDir dir;
+  fs::create_directories("tree/sub");
+  writeBytes("tree/data.bin", 3000, 'd');
+  writeBytes("tree/sub/more.bin", 3000, 'm');
+  ASSERT_EQ(mkfifo("tree/fifo", 0644), 0);
+  ASSERT_EQ(mkfifo("tree/sub/fifo2", 0644), 0);
+  int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, "tree/socket");
+  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  bool device = mknod("tree/null-device", S_IFCHR | 0666, makedev(1, 3)) == 0;
+  if (!device) std::cerr << "no device node could be made here (" << std::strerror(errno) << ")\n";
+  Finished f = run({"--scan-all", "--skip-file", "30", "--subfolder", "100", "--next-file", "100", "--block", "1k",
+                    "--checked", "200k", "--time", "60", "--json", "tree"});
+  close(s);
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "checked");
+  EXPECT_EQ(j["opening_errors"], 0);
+  EXPECT_EQ(j["reading_errors"], 0);
+}
+
+// A backslash is a letter of a name here, a newline too; bytes that are not
+// UTF-8 are scanned as they are and shown in the JSON as U+FFFD.
+TEST(Program, NamesThatOnlyPosixSystemsAllow) {
+  ScopedTempDir dir;
+  const std::string root = "we\\ird\nname\xff";
+  fs::create_directories(root + "/sub\\dir");
+  writeBytes(root + "/a\\b", 500, 'a');
+  writeBytes(root + "/new\nline", 500, 'n');
+  writeBytes(root + "/bad\xfe.bin", 500, 'b');
+  writeBytes(root + "/sub\\dir/\xe6\x97\xa5\xe6\x9c\xac", 500, 'j');
+  Finished f = run({"--scan-all", "--subfolder", "60", "--block", "10", "--checked", "5000", "--time", "60", "--json",
+                    root});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "checked");
+  EXPECT_EQ(j["opening_errors"], 0);
+  EXPECT_EQ(j["reading_errors"], 0);
+  EXPECT_EQ(j["root"], "we\\ird\nname\xef\xbf\xbd/");
+  EXPECT_NE(f.out.find("\"root\":\"we\\\\ird\\nname\xef\xbf\xbd/\""), std::string::npos) << f.out;
+}

@@ -1,0 +1,216 @@
+// The real readsweeper-cli.exe under Wine: a file held open without
+// sharing, names outside the legacy code page on the command line, and the
+// exit codes with their messages.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+namespace {
+
+struct Finished {
+  DWORD exitCode = 0;
+  std::string out;
+  std::string err;
+};
+
+std::wstring programPath() {
+  std::string path = READSWEEPER_CLI;
+  // CMake names the program by its host path; Wine sees the host's root as Z:.
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return wideFromUtf8(path);
+}
+
+// An argument as the C runtime's command-line parser reads it back.
+std::wstring quotedArgument(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
+void readAll(HANDLE pipe, std::string* into) {
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) into->append(buffer, got);
+  CloseHandle(pipe);
+}
+
+// Runs the program to its end with both output streams on pipes.
+Finished run(const std::vector<std::string>& args) {
+  Finished f;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  EXPECT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
+  EXPECT_TRUE(CreatePipe(&errRead, &errWrite, &inherit, 0));
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  std::wstring command = quotedArgument(programPath());
+  for (const std::string& a : args) command += L" " + quotedArgument(wideFromUtf8(a));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                &process);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  std::thread outReader(readAll, outRead, &f.out);
+  std::thread errReader(readAll, errRead, &f.err);
+  EXPECT_TRUE(started) << GetLastError();
+  if (started) {
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.hProcess, &f.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  outReader.join();
+  errReader.join();
+  return f;
+}
+
+// A fresh folder under the temporary folder, removed with what it holds.
+struct TempTree {
+  std::wstring root;
+  TempTree() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    root = std::wstring(temp) + L"rs-cli-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(GetTickCount()) + L"\\";
+    EXPECT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  }
+  ~TempTree() { remove(root); }
+  void folder(const std::wstring& name) { EXPECT_TRUE(CreateDirectoryW((root + name).c_str(), nullptr)); }
+  void file(const std::wstring& name, std::size_t size) {
+    HANDLE h = CreateFileW((root + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string bytes(size, 'x');
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(size), &written, nullptr));
+    CloseHandle(h);
+  }
+  static void remove(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          remove(folder + name + L"\\");
+        } else {
+          DeleteFileW((folder + name).c_str());
+        }
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+};
+
+std::string utf8(const std::wstring& wide) {
+  std::string text;
+  appendUtf8(&text, wide.data(), wide.size());
+  return text;
+}
+
+nlohmann::json resultOf(const Finished& f) {
+  nlohmann::json j = nlohmann::json::parse(f.out, nullptr, false);
+  EXPECT_TRUE(j.is_object()) << "not JSON: " << f.out;
+  std::smatch m;
+  std::regex summary("checked (\\d+) B, files checked (\\d+), opening errors (\\d+), reading errors (\\d+), ");
+  EXPECT_TRUE(std::regex_search(f.err, m, summary)) << f.err;
+  if (!j.is_object() || m.empty()) return nlohmann::json::object();
+  EXPECT_EQ(j["checked_bytes"], std::stoll(m[1]));
+  EXPECT_EQ(j["files_checked"], std::stoll(m[2]));
+  EXPECT_EQ(j["opening_errors"], std::stoll(m[3]));
+  EXPECT_EQ(j["reading_errors"], std::stoll(m[4]));
+  return j;
+}
+
+}  // namespace
+
+// The file held open without sharing fails to open; the error rule stops
+// the scan there: one opening error and the three reading errors of the
+// block the check still tries. The root is typed with forward slashes and
+// no final separator, in a script that no legacy code page holds.
+TEST(ProgramWin32, AFileHeldOpenWithoutSharingEndsWithErrors) {
+  TempTree tree;
+  const std::wstring top = L"\u65e5\u672c\u8a9e \u0141\u00f3d\u017a";
+  tree.folder(top);
+  tree.folder(top + L"\\sub");
+  tree.file(top + L"\\healthy.bin", 5000);
+  tree.file(top + L"\\sub\\also healthy.bin", 3000);
+  tree.file(top + L"\\locked.bin", 4000);
+  HANDLE locked = CreateFileW((tree.root + top + L"\\locked.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  std::string typed = utf8(tree.root + top);
+  for (char& c : typed) {
+    if (c == '\\') c = '/';
+  }
+
+  Finished f = run({"--errors", "1", "--time", "120", "--json", typed});
+  CloseHandle(locked);
+  EXPECT_EQ(f.exitCode, 1u) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "errors");
+  EXPECT_EQ(j["opening_errors"], 1);
+  EXPECT_EQ(j["reading_errors"], 3);
+  EXPECT_EQ(j["root"], utf8(tree.root + top + L"\\"));
+  EXPECT_NE(f.err.find("; stopped by the error limit\n"), std::string::npos) << f.err;
+}
+
+TEST(ProgramWin32, AHealthyTreeEndsCleanly) {
+  TempTree tree;
+  tree.file(L"a.bin", 5000);
+  tree.file(L"b.bin", 7000);
+  Finished f = run({"--checked", "20k", "--block", "1k", "--time", "120", "--json", utf8(tree.root)});
+  EXPECT_EQ(f.exitCode, 0u) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "checked");
+  EXPECT_GE(j["checked_bytes"], 20480);
+  EXPECT_EQ(j["opening_errors"], 0);
+  EXPECT_EQ(j["reading_errors"], 0);
+}
+
+TEST(ProgramWin32, ExitCodesOfARunThatCannotScan) {
+  TempTree tree;
+  const std::string missing = utf8(tree.root) + "missing";
+  const struct {
+    std::vector<std::string> args;
+    DWORD exitCode;
+    std::string message;
+  } cases[] = {
+      {{"--json", missing}, 3, "readsweeper-cli: cannot list \"" + missing + "\\\": "},
+      {{"--next-file", "0", missing}, 2, "readsweeper-cli: --next-file: \"0\" is out of range (1 to 100)\n"},
+  };
+  for (const auto& c : cases) {
+    Finished f = run(c.args);
+    EXPECT_EQ(f.exitCode, c.exitCode) << c.args.front();
+    EXPECT_EQ(f.err.rfind(c.message, 0), 0u) << f.err;
+    EXPECT_EQ(f.out, "");
+  }
+}
