@@ -15,6 +15,7 @@
 #include "cli/status_texts.h"
 #include "platform/clock.h"
 #include "platform/listing.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 
 namespace {
@@ -116,6 +117,13 @@ int run(const std::vector<std::string>& arguments) {
   std::size_t bufferSize = static_cast<std::size_t>(s.bytesToReadAtOnce);
   char* buffer = static_cast<char*>(std::malloc(bufferSize));
   if (!buffer) return usageError("no memory for a block of " + std::to_string(bufferSize) + " bytes");
+  // The worker writes the list's "scan start" and "scan end" lines and
+  // closes it; a list that cannot be opened is a usage error.
+  Text failure;
+  if (openErrorList(s.errorList, &failure) != 0) {
+    std::free(buffer);
+    return usageError(std::string(failure.view()));
+  }
 
   // An interrupt may already have come. prepareScan clears the stop reason,
   // so it goes first; then the state goes to 1, so that a stop asked for
@@ -128,6 +136,7 @@ int run(const std::vector<std::string>& arguments) {
   std::free(buffer);
 
   ScanResult result = scanResult();
+  if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));
   if (!line.quiet) tell(composeSummaryLine(result));
   int exitCode = exitCodeOf(result);
   if (line.json) {

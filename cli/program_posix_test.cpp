@@ -267,7 +267,7 @@ TEST(Program, AFileTruncatedDuringTheScanEndsWithErrors) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   });
-  Finished f = run({"--errors", "1", "--time", "120", "--block", "64k", "--json", "tree"});
+  Finished f = run({"--errors", "1", "--time", "120", "--block", "64k", "--json", "--error-list", "errors.csv", "tree"});
   stop.store(true);
   cutter.join();
   close(fd);
@@ -276,6 +276,31 @@ TEST(Program, AFileTruncatedDuringTheScanEndsWithErrors) {
   EXPECT_EQ(j["stopped_by"], "errors");
   EXPECT_GE(j["reading_errors"], 1);
   EXPECT_EQ(j["root"], "tree/");
+
+  // The list names the file and how its reads failed, and ends with the
+  // counts of the result, on lines that end in LF alone.
+  std::string list = readTestFile("errors.csv");
+  EXPECT_EQ(list.rfind("\xEF\xBB\xBFtime,event,path,offset,requested,obtained,code,message\n", 0), 0u) << list;
+  EXPECT_EQ(list.find('\r'), std::string::npos);
+  EXPECT_NE(list.find(",scan start,tree/,,,,,\"version "), std::string::npos) << list;
+  EXPECT_TRUE(std::regex_search(list, std::regex(",(short read|read failed),tree/changing\\.bin,\\d+,65536,\\d+,")))
+      << list;
+  std::string end = "\"checked " + std::to_string(j["checked_bytes"].get<int64_t>()) + " B, files checked " +
+                    std::to_string(j["files_checked"].get<int64_t>()) + ", opening errors 0, reading errors " +
+                    std::to_string(j["reading_errors"].get<int64_t>()) + ", ";
+  EXPECT_NE(list.find(",scan end,tree/,,,,," + end), std::string::npos) << list;
+}
+
+// A list that cannot be opened ends the run before anything is scanned.
+TEST(Program, AnErrorListThatCannotBeOpenedEndsWith2) {
+  ScopedTempDir dir;
+  fs::create_directory("tree");
+  writeTestFile("tree/a.bin", "abc");
+  Finished f = run({"--json", "--time", "5", "--error-list", "missing/errors.csv", "tree"});
+  EXPECT_EQ(f.exitCode, 2);
+  EXPECT_EQ(f.err, "readsweeper-cli: cannot open the error list missing/errors.csv: No such file or directory (code 2)\n");
+  EXPECT_EQ(f.out, "");
+  EXPECT_FALSE(fs::exists("missing"));
 }
 
 TEST(Program, ARootThatCannotBeListedEndsWith3) {

@@ -172,15 +172,47 @@ TEST(ProgramWin32, AFileHeldOpenWithoutSharingEndsWithErrors) {
     if (c == '\\') c = '/';
   }
 
-  Finished f = run({"--errors", "1", "--time", "120", "--json", typed});
+  const std::string list = utf8(tree.root) + "errors.csv";
+  Finished f = run({"--errors", "1", "--time", "120", "--json", "--error-list", list, typed});
   CloseHandle(locked);
   EXPECT_EQ(f.exitCode, 1u) << f.err;
   nlohmann::json j = resultOf(f);
   EXPECT_EQ(j["stopped_by"], "errors");
   EXPECT_EQ(j["opening_errors"], 1);
   EXPECT_EQ(j["reading_errors"], 3);
-  EXPECT_EQ(j["root"], utf8(tree.root + top + L"\\"));
+  const std::string root = utf8(tree.root + top + L"\\");
+  EXPECT_EQ(j["root"], root);
   EXPECT_NE(f.err.find("; stopped by the error limit\n"), std::string::npos) << f.err;
+
+  // The list: the scan's start, the one file that failed with the sharing
+  // violation's code and the system's text, and the end with the result's
+  // counts; the reading errors of the unopened file get no lines.
+  std::string csv;
+  {
+    HANDLE file = CreateFileW((tree.root + L"errors.csv").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char buffer[8192];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) csv.append(buffer, got);
+    CloseHandle(file);
+  }
+  std::vector<std::string> rows;
+  for (std::size_t at = 0; at < csv.size();) {
+    std::size_t end = csv.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << "a line without CR LF: " << csv.substr(at);
+    rows.push_back(csv.substr(at, end - at));
+    at = end + 2;
+  }
+  ASSERT_EQ(rows.size(), 4u) << csv;
+  EXPECT_EQ(rows[0], "\xEF\xBB\xBFtime,event,path,offset,requested,obtained,code,message");
+  EXPECT_NE(rows[1].find(",scan start," + root + ",,,,,"), std::string::npos) << rows[1];
+  EXPECT_NE(rows[2].find(",open failed," + root + "locked.bin,,,,32,"), std::string::npos) << rows[2];
+  EXPECT_NE(rows[3].find(",scan end," + root + ",,,,,\"checked " + std::to_string(j["checked_bytes"].get<int64_t>()) +
+                         " B, files checked " + std::to_string(j["files_checked"].get<int64_t>()) +
+                         ", opening errors 1, reading errors 3, "),
+            std::string::npos)
+      << rows[3];
 }
 
 TEST(ProgramWin32, AHealthyTreeEndsCleanly) {

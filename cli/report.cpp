@@ -29,6 +29,7 @@ const char* stopReasonWords(StopReason reason) {
     case StopReason::Errors: return "the error limit";
     case StopReason::Time: return "the time limit";
     case StopReason::Cycles: return "the cycle limit";
+    case StopReason::ErrorList: return "a failed write of the error list";
     case StopReason::None:
     case StopReason::User: return "an interrupt";
   }
@@ -42,6 +43,7 @@ int exitCodeOf(const ScanResult& r) {
     // Every stop of a scan here names its reason; None cannot end one.
     case StopReason::None:
     case StopReason::User: return kInterruptExitCode;
+    case StopReason::ErrorList: return kExitErrorList;
     case StopReason::Checked:
     case StopReason::Errors:
     case StopReason::Time:
@@ -56,6 +58,7 @@ const char* stopReasonName(StopReason reason) {
     case StopReason::Errors: return "errors";
     case StopReason::Time: return "time";
     case StopReason::Cycles: return "cycles";
+    case StopReason::ErrorList: return "error list";
     case StopReason::None:
     case StopReason::User: return "interrupt";
   }

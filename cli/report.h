@@ -14,6 +14,7 @@ constexpr int kExitClean = 0;       // ended by a stop rule, no error found
 constexpr int kExitErrors = 1;      // ended with an opening or reading error
 constexpr int kExitUsage = 2;       // a usage error; nothing was scanned
 constexpr int kExitUnlistable = 3;  // FOLDER cannot be listed at all
+constexpr int kExitErrorList = 4;   // the error list could not be written during the scan
 
 // The exit code of a scan that ran: 130 when the user stopped it, else 0
 // or 1 by its error counts.
