@@ -8,6 +8,7 @@
 #include <fstream>
 #include <new>
 
+#include "platform/memory.h"
 #include "scan/test_support.h"
 
 namespace {
@@ -30,9 +31,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(SteadyPasses, AllocateNothing) {
+void steadyPassesAllocateNothing(bool readPastCache) {
   fs::path dir = fs::temp_directory_path() /
-                 ("readsweeper-steady-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+                 ("readsweeper-steady-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::remove_all(dir);
   for (const char* folder : {"a/b", "c"}) fs::create_directories(dir / folder);
   int serial = 0;
@@ -58,8 +60,17 @@ TEST(SteadyPasses, AllocateNothing) {
   s.selectSubfolder = 50;
   s.bytesToReadAtOnce = 4096;
   s.defaultInitPath = Text(root);
-  std::vector<char> buffer(4096);
-  prepareScan(s, buffer.data(), 4096, 11);
+  s.readPastCache = readPastCache;
+  ScanBufferNeed need = scanBufferNeed(s);
+  std::vector<char> plain;
+  char* aligned = nullptr;
+  if (need.aligned) {
+    aligned = allocateAlignedMemory(need.size);
+    ASSERT_NE(aligned, nullptr);
+  } else {
+    plain.resize(static_cast<std::size_t>(need.size));
+  }
+  prepareScan(s, need.aligned ? aligned : plain.data(), need.size, 11);
   ScanState.store(1);
   setupScan();
   for (int pass = 0; pass < 200; ++pass) runPass();
@@ -74,8 +85,13 @@ TEST(SteadyPasses, AllocateNothing) {
   EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
   requestScanStop();
   finishScan();
+  releaseAlignedMemory(aligned);
   std::error_code ignored;
   fs::remove_all(dir, ignored);
 }
+
+TEST(SteadyPasses, AllocateNothing) { steadyPassesAllocateNothing(false); }
+
+TEST(SteadyPasses, AllocateNothingReadingPastTheCache) { steadyPassesAllocateNothing(true); }
 
 }  // namespace
