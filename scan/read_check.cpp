@@ -33,18 +33,17 @@ void readBlock(FileHandle file, int64_t length, BlockRead* block) {
   }
 }
 
-// The file of one check. Read past the cache, it also keeps where the file
-// position of a plain read would be.
-struct CheckedFile {
-  UnbufferedFile file;  // opened as usual: only the handle
+// The file of one check: opened as usual, only its handle counts. Read past
+// the cache, it also keeps where the file position of a plain read would be.
+struct CheckedFile : UnbufferedFile {
   bool pastCache = false;
   int64_t cursor = 0;
 };
 
-int openForCheck(const char* path, bool pastCache, CheckedFile* checked) {
-  checked->pastCache = pastCache;
-  if (pastCache) return openFileUnbuffered(path, &checked->file);
-  return openFileForReading(path, &checked->file.handle);
+int openForCheck(const char* path, bool pastCache, CheckedFile* file) {
+  file->pastCache = pastCache;
+  if (pastCache) return openFileUnbuffered(path, file);
+  return openFileForReading(path, &file->handle);
 }
 
 int64_t alignDown(int64_t value, int64_t alignment) { return value / alignment * alignment; }
@@ -94,16 +93,16 @@ void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRea
 // but the positioning is still made: it fails where a plain one fails, and
 // the block then comes from where a plain read would have gone on, so the
 // counts are those of a scan through the cache.
-BlockRead readBlockAt(CheckedFile* checked, int64_t position, int64_t length) {
+BlockRead readBlockAt(CheckedFile* file, int64_t position, int64_t length) {
   BlockRead block;
-  block.seekError = positionFile(checked->file.handle, position);
-  if (!checked->pastCache) {
-    readBlock(checked->file.handle, length, &block);
+  block.seekError = positionFile(file->handle, position);
+  if (!file->pastCache) {
+    readBlock(file->handle, length, &block);
     return block;
   }
-  if (block.seekError == 0) checked->cursor = position;
-  readSpan(checked->file, checked->cursor, length, &block);
-  checked->cursor += block.bytes;
+  if (block.seekError == 0) file->cursor = position;
+  readSpan(*file, file->cursor, length, &block);
+  file->cursor += block.bytes;
   return block;
 }
 
@@ -126,7 +125,7 @@ void countBlock(bool opened, const BlockRead& block, int64_t blockLength) {
 // asked to stop. Each counts on its own.
 void readAtPosition(CheckedFile* file, int64_t blockLength) {
   const Settings& s = Scan.settings;
-  bool opened = file->file.handle != kNoFile;
+  bool opened = file->handle != kNoFile;
   int32_t repeatCount = 0;
   do {
     BlockRead block;
@@ -145,7 +144,7 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
   CheckedFile file;
   int error = openForCheck(path.c_str(), s.readPastCache, &file);
   if (error != 0) {
-    file.file.handle = kNoFile;
+    file.handle = kNoFile;
     ++Scan.openErrors;
   }
   ++Scan.filesChecked;
@@ -168,7 +167,7 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
     }
   }
 
-  if (file.file.handle != kNoFile) closeFile(file.file.handle);
+  if (file.handle != kNoFile) closeFile(file.handle);
 }
 
 ScanBufferNeed scanBufferNeed(const Settings& s) {
