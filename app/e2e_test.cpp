@@ -161,6 +161,29 @@ TEST_F(Readsweeper, StopRuleEndsScanWithExactCountersAndTitle) {
   EXPECT_EQ(closeAndWait(), 0);
 }
 
+// Past the cache the blocks count as through it: whole blocks and no
+// error. Each scan gets its buffer, the one before it released.
+TEST_F(Readsweeper, ReadPastCacheChecksWholeBlocksWithoutErrors) {
+  writeIni({"read past cache", "bytes to read at once: 100", "show checked bytes", "show open errors",
+            "show read errors", "show full file size", "window refresh: 100"});
+  start();
+  type(data);
+  for (int scan = 0; scan < 2; ++scan) {
+    SCOPED_TRACE(scan);
+    startScanByButton();
+    ASSERT_TRUE(waitUntil([&] {
+      std::string counters = textOf(countersLine);
+      return counters.rfind("checked ", 0) == 0 && counters.rfind("checked 0B", 0) != 0;
+    }));
+    stopScanByButton();
+    std::string counters = textOf(countersLine);
+    const std::string tail = "00B, opening errors: 0, reading errors: 0";
+    ASSERT_GT(counters.size(), tail.size());
+    EXPECT_EQ(counters.substr(counters.size() - tail.size()), tail) << counters;
+  }
+  EXPECT_EQ(closeAndWait(), 0);
+}
+
 TEST_F(Readsweeper, TypedPathIsSavedAtClose) {
   writeIni({"note: kept as it is", "check files: old", "window horizontal position: 40",
             "window vertical position: 60", "check files: duplicate"});

@@ -5,6 +5,7 @@
 #include "app/shell.h"
 #include "platform/listing.h"
 #include "scan/error_list.h"
+#include "platform/memory.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -14,6 +15,9 @@ int64_t readBufferSize;
 HANDLE WorkerHandle;
 
 namespace {
+
+// Whether readBuffer came from allocateAlignedMemory rather than malloc.
+bool readBufferAligned;
 
 Text pathEditText() { return windowText(PathEdit); }
 
@@ -50,9 +54,14 @@ void refuseStart() {
 }  // namespace
 
 void releaseReadBuffer() {
-  std::free(readBuffer);
+  if (readBufferAligned) {
+    releaseAlignedMemory(readBuffer);
+  } else {
+    std::free(readBuffer);
+  }
   readBuffer = nullptr;
   readBufferSize = 0;
+  readBufferAligned = false;
 }
 
 void startScan() {
@@ -73,13 +82,15 @@ void startScan() {
   SetWindowTextA(StartButton, "Stop");
 
   releaseReadBuffer();
-  int64_t size = settings.bytesToReadAtOnce > 0 ? settings.bytesToReadAtOnce : 1;
-  readBuffer = static_cast<char*>(std::malloc(static_cast<std::size_t>(size)));
+  ScanBufferNeed need = scanBufferNeed(settings);
+  readBufferAligned = need.aligned;
+  readBuffer = need.aligned ? allocateAlignedMemory(need.size)
+                            : static_cast<char*>(std::malloc(static_cast<std::size_t>(need.size)));
   if (!readBuffer) {
     refuseStart();
     return;
   }
-  readBufferSize = size;
+  readBufferSize = need.size;
 
   ScanState.store(1);
   // The scan works from its own copy of the settings, so the reloads while

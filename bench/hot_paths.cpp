@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/memory.h"
 #include "scan/engine.h"
 #include "scan/scan.h"
 
@@ -39,6 +40,30 @@ void blockReads(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(blocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(blockReads)->Arg(1)->Arg(65536)->Unit(benchmark::kMicrosecond);
+
+// The same past the cache: the span around each block, cut out again.
+void blockReadsPastCache(benchmark::State& state) {
+  Settings s = displayDefaults();
+  s.selectNextFile = 1;
+  s.readPastCache = true;
+  s.bytesToReadAtOnce = static_cast<int32_t>(state.range(0));
+  ScanBufferNeed need = scanBufferNeed(s);
+  char* buffer = allocateAlignedMemory(need.size);
+  prepareScan(s, buffer, need.size, 7);
+  ScanState.store(1);
+  const std::string path = "R:\\data\\file.bin";
+  const std::string name = "file.bin";
+  int64_t blocks = 0;
+  for (auto _ : state) {
+    int64_t before = Scan.checkedBytes;
+    checkFile(path, name, int64_t{1} << 30);
+    blocks += (Scan.checkedBytes - before) / s.bytesToReadAtOnce;
+  }
+  state.counters["ns/block"] =
+      benchmark::Counter(static_cast<double>(blocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  releaseAlignedMemory(buffer);
+}
+BENCHMARK(blockReadsPastCache)->Arg(1)->Arg(65536)->Unit(benchmark::kMicrosecond);
 
 void countersLine(benchmark::State& state) {
   Settings s = displayDefaults();

@@ -57,6 +57,44 @@ int positionFile(FileHandle file, int64_t offset);
 
 int closeFile(FileHandle file);
 
+// --- reads past the system's file cache -----------------------------------
+
+// No file read past the cache asks for a coarser alignment than this, so a
+// buffer aligned to it (allocateAlignedMemory) serves every file.
+constexpr uint32_t kLargestAlignment = 65536;
+
+// A scanned file opened to be read past the system's file cache. Closed
+// with closeFile(handle).
+struct UnbufferedFile {
+  FileHandle handle = kNoFile;
+  // The offset, the size and the buffer address of every read must be
+  // multiples of it: a power of two from 4096 to kLargestAlignment.
+  uint32_t alignment = 0;
+  // Whether the system itself reads past its cache. A file it would not
+  // open so is open as openFileForReading opens it: a POSIX layer then drops
+  // the cached pages of each read's span before and after the read, the
+  // Win32 layer reads it through the cache.
+  bool direct = false;
+};
+
+// Whether a read of `size` bytes at `offset` into `buffer` keeps the
+// alignment.
+inline bool alignedRequest(uint32_t alignment, int64_t offset, const void* buffer, uint32_t size) {
+  return alignment != 0 && offset >= 0 && offset % alignment == 0 && size % alignment == 0 &&
+         reinterpret_cast<uintptr_t>(buffer) % alignment == 0;
+}
+
+// Opens an existing file as openFileForReading does, to be read past the
+// cache. When the system will not open the file so, it is opened the usual
+// way instead, and the result is that open's: the refusal is no failure.
+int openFileUnbuffered(const char* path, UnbufferedFile* file);
+
+// Reads at most `size` bytes at `offset`, whatever the file position;
+// `*got` is what came (0 at or past the end of the file). A request whose
+// offset, size or buffer address is not a multiple of the file's alignment
+// is refused here (EINVAL, or 87 on Windows), before the system sees it.
+int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got);
+
 int deleteFile(const char* path);
 
 // Puts `from` in the place of `to` in one atomic step, replacing `to`.

@@ -34,13 +34,76 @@ void readBlock(FileHandle file, int64_t length, BlockRead* block) {
   }
 }
 
+// The file of one check: opened as usual, only its handle counts. Read past
+// the cache, it also keeps where the file position of a plain read would be.
+struct CheckedFile : UnbufferedFile {
+  bool pastCache = false;
+  int64_t cursor = 0;
+};
+
+int openForCheck(const char* path, bool pastCache, CheckedFile* file) {
+  file->pastCache = pastCache;
+  if (pastCache) return openFileUnbuffered(path, file);
+  return openFileForReading(path, &file->handle);
+}
+
+int64_t alignDown(int64_t value, int64_t alignment) { return value / alignment * alignment; }
+int64_t alignUp(int64_t value, int64_t alignment) { return alignDown(value + alignment - 1, alignment); }
+
+// The widest aligned span of a block of `length` bytes (at least 1): the
+// one that starts just past a boundary.
+int64_t widestSpan(int64_t length, int64_t alignment) { return alignUp(length - 1, alignment) + alignment; }
+
+// The largest block whose every span fits the scan's buffer: read past the
+// cache, whatever the file's alignment (all divide kLargestAlignment), so
+// that the block, and with it the draws, never depend on the file.
+int64_t largestBlock() {
+  if (!Scan.settings.readPastCache) return Scan.bufferSize;
+  return std::max<int64_t>(0, alignDown(Scan.bufferSize, kLargestAlignment) - kLargestAlignment + 1);
+}
+
+// Reads the aligned span around the `length` bytes at `from` into the
+// scan's buffer, at offsets of its own, and keeps the block's part of what
+// came: the bytes short of the block's end are short as without the flag.
+// A failure anywhere in the span is the block's. The span comes in as many
+// reads as its size needs, until it is complete, a read returns nothing or
+// part of a unit (the end of the file) or a read fails.
+void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRead* block) {
+  if (length <= 0) return;
+  int64_t alignment = file.alignment;
+  int64_t start = alignDown(from, alignment);
+  int64_t size = alignUp(from + length, alignment) - start;
+  int64_t got = 0;
+  while (got < size) {
+    uint32_t ask = static_cast<uint32_t>(std::min(size - got, kMostPerRead));
+    uint32_t came = 0;
+    int error = readFileUnbuffered(file, start + got, Scan.buffer + got, ask, &came);
+    got += came;
+    if (error != 0) {
+      block->readError = error;
+      break;
+    }
+    if (came == 0 || came % alignment != 0) break;
+  }
+  block->bytes = std::clamp<int64_t>(got - (from - start), 0, length);
+}
+
 // Positions the file at the block's start and reads it. A failed
 // positioning does not stop the read: it happens from wherever the file
-// position then is.
-BlockRead readBlockAt(FileHandle file, int64_t position, int64_t length) {
+// position then is. Past the cache the span is read at offsets of its own,
+// but the positioning is still made: it fails where a plain one fails, and
+// the block then comes from where a plain read would have gone on, so the
+// counts are those of a scan through the cache.
+BlockRead readBlockAt(CheckedFile* file, int64_t position, int64_t length) {
   BlockRead block;
-  block.seekError = positionFile(file, position);
-  readBlock(file, length, &block);
+  block.seekError = positionFile(file->handle, position);
+  if (!file->pastCache) {
+    readBlock(file->handle, length, &block);
+    return block;
+  }
+  if (block.seekError == 0) file->cursor = position;
+  readSpan(*file, file->cursor, length, &block);
+  file->cursor += block.bytes;
   return block;
 }
 
@@ -65,9 +128,9 @@ void countBlock(std::string_view path, bool opened, const BlockRead& block, int6
 
 // The reads at one position: `repeatRead` of them, fewer when the scan is
 // asked to stop. Each counts on its own.
-void readAtPosition(FileHandle file, std::string_view path, int64_t blockLength) {
+void readAtPosition(CheckedFile* file, std::string_view path, int64_t blockLength) {
   const Settings& s = Scan.settings;
-  bool opened = file != kNoFile;
+  bool opened = file->handle != kNoFile;
   int32_t repeatCount = 0;
   do {
     BlockRead block;
@@ -83,10 +146,10 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   if (s.showFileName && refreshDraw()) showFileLine(name, size);
 
-  FileHandle file = kNoFile;
-  int error = openFileForReading(path.c_str(), &file);
+  CheckedFile file;
+  int error = openForCheck(path.c_str(), s.readPastCache, &file);
   if (error != 0) {
-    file = kNoFile;
+    file.handle = kNoFile;
     ++Scan.openErrors;
     listOpenFailed(path, error);
   }
@@ -96,19 +159,25 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
   // No block is ever larger than the buffer; a small file is read whole
   // unless small files are left out, in which case only a scan of all files
   // brings one here and its reads come back short.
-  int64_t blockLength = std::min<int64_t>(s.bytesToReadAtOnce, Scan.bufferSize);
+  int64_t blockLength = std::min<int64_t>(s.bytesToReadAtOnce, largestBlock());
   if (size <= blockLength && !s.skipSmallFiles) blockLength = size;
 
   if (size > 0) {
     for (;;) {
       // The bound leaves out the block that would end at the last byte.
       Scan.readPosition = randomBelow(size - blockLength);
-      readAtPosition(file, path, blockLength);
+      readAtPosition(&file, path, blockLength);
       if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
       if (chancePercent(s.selectNextFile)) break;
       if (ScanState.load() <= 0) break;
     }
   }
 
-  if (file != kNoFile) closeFile(file);
+  if (file.handle != kNoFile) closeFile(file.handle);
+}
+
+ScanBufferNeed scanBufferNeed(const Settings& s) {
+  int64_t block = std::max<int32_t>(s.bytesToReadAtOnce, 1);
+  if (!s.readPastCache) return {block, false};
+  return {widestSpan(block, kLargestAlignment), true};
 }

@@ -7,6 +7,7 @@
 
 #include "platform/fake/fake.h"
 #include "platform/listing.h"
+#include "platform/memory.h"
 #include "scan/sparse_file.h"
 #include "scan/test_support.h"
 
@@ -167,6 +168,48 @@ TEST_F(RealScan, ABackslashInANameIsPartOfTheName) {
   EXPECT_EQ(Scan.openErrors, 0);
   EXPECT_EQ(Scan.readErrors, 0);
   EXPECT_GE(Scan.checkedBytes, 50);
+}
+
+// Past the cache every block is read in the aligned span around it; the
+// counts are those of the same scan through the cache.
+TEST_F(RealScan, ReadingPastTheCacheCountsAsThroughIt) {
+  TempTree tree;
+  int serial = 0;
+  for (const char* folder : {"", "sub/", "sub/deeper/"}) {
+    for (std::size_t size : {1, 4095, 4096, 4097, 10000, 70000, 200000}) {
+      tree.file(folder + std::to_string(++serial) + ".bin", size);
+    }
+  }
+  tree.file("empty.bin", 0);
+  for (int32_t block : {1, 5000, 65536}) {
+    SCOPED_TRACE(block);
+    ScanResult results[2];
+    for (bool pastCache : {false, true}) {
+      resetFakeWindow();
+      resetScan();
+      FakePathText = tree.root;
+      s.readPastCache = pastCache;
+      s.bytesToReadAtOnce = block;
+      s.skipFile = 30;
+      s.selectSubfolder = 60;
+      s.selectNextFile = 30;
+      s.repeatRead = 2;
+      s.stopAfterChecked = 300 * int64_t{block};
+      ScanBufferNeed need = scanBufferNeed(s);
+      char* memory = allocateAlignedMemory(need.size);
+      ASSERT_NE(memory, nullptr);
+      prepareScan(s, memory, need.size, 31);
+      runScan();
+      releaseAlignedMemory(memory);
+      results[pastCache] = scanResult();
+    }
+    EXPECT_GE(results[1].checkedBytes, 300 * int64_t{block});
+    EXPECT_EQ(results[1].openErrors + results[1].readErrors, 0);
+    EXPECT_EQ(results[1].checkedBytes, results[0].checkedBytes);
+    EXPECT_EQ(results[1].filesChecked, results[0].filesChecked);
+    EXPECT_EQ(results[1].openErrors, results[0].openErrors);
+    EXPECT_EQ(results[1].readErrors, results[0].readErrors);
+  }
 }
 
 TEST_F(RealScan, EntriesThatCannotBeOpenedCount) {

@@ -29,8 +29,18 @@ extern int64_t lastSpeed;
 // Hands the next scan what it works with; called on the GUI thread before
 // the worker exists. The scan reads `settings` (its own copy, so reloading
 // the process-wide record never races with it), reads blocks of at most
-// `bufferSize` bytes into `buffer`, and seeds the random generator.
+// `bufferSize` bytes into `buffer` (see scanBufferNeed), and seeds the
+// random generator.
 void prepareScan(const Settings& settings, char* buffer, int64_t bufferSize, uint32_t seed);
+
+// The buffer a scan with these settings reads into: `size` bytes, from
+// allocateAlignedMemory (platform/memory.h) when `aligned`, which reads past
+// the cache need; otherwise from any allocation.
+struct ScanBufferNeed {
+  int64_t size = 0;
+  bool aligned = false;
+};
+ScanBufferNeed scanBufferNeed(const Settings& settings);
 
 // The worker thread's whole work: setup, passes while ScanState is 1, then
 // the window given back and ScanState set to 0 as its last act.

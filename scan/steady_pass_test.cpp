@@ -10,6 +10,7 @@
 #include <new>
 
 #include "common/test_support.h"
+#include "platform/memory.h"
 #include "scan/error_list.h"
 #include "scan/test_support.h"
 
@@ -53,11 +54,11 @@ std::string makeTree(const fs::path& dir, std::initializer_list<int> sizes) {
 }
 
 fs::path testDir(const char* name) {
-  return fs::temp_directory_path() /
-         (name + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  return fs::temp_directory_path() / (name + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                      "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
-TEST(SteadyPasses, AllocateNothing) {
+void steadyPassesAllocateNothing(bool readPastCache) {
   fs::path dir = testDir("readsweeper-steady-");
   std::string root = makeTree(dir, {1, 700, 5000, 70000});
 
@@ -71,8 +72,17 @@ TEST(SteadyPasses, AllocateNothing) {
   s.selectSubfolder = 50;
   s.bytesToReadAtOnce = 4096;
   s.defaultInitPath = Text(root);
-  std::vector<char> buffer(4096);
-  prepareScan(s, buffer.data(), 4096, 11);
+  s.readPastCache = readPastCache;
+  ScanBufferNeed need = scanBufferNeed(s);
+  std::vector<char> plain;
+  char* aligned = nullptr;
+  if (need.aligned) {
+    aligned = allocateAlignedMemory(need.size);
+    ASSERT_NE(aligned, nullptr);
+  } else {
+    plain.resize(static_cast<std::size_t>(need.size));
+  }
+  prepareScan(s, need.aligned ? aligned : plain.data(), need.size, 11);
   ScanState.store(1);
   setupScan();
   for (int pass = 0; pass < 200; ++pass) runPass();
@@ -87,9 +97,14 @@ TEST(SteadyPasses, AllocateNothing) {
   EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
   requestScanStop();
   finishScan();
+  releaseAlignedMemory(aligned);
   std::error_code ignored;
   fs::remove_all(dir, ignored);
 }
+
+TEST(SteadyPasses, AllocateNothing) { steadyPassesAllocateNothing(false); }
+
+TEST(SteadyPasses, AllocateNothingReadingPastTheCache) { steadyPassesAllocateNothing(true); }
 
 // A file that fails the same way over and over, with an error list open:
 // once its keys are known, its events are counted and nothing is written

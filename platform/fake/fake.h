@@ -36,6 +36,7 @@ struct FakeFile {
   bool failPositioning = false;
   int64_t failReadAfter = -1; // a read fails once the position reaches this
   int64_t maxPerRead = 0;     // more than 0: no platform read returns more
+  uint32_t alignment = 4096;  // what an unbuffered open of it reports
 };
 
 // Keyed by the exact path the engine opens.
@@ -46,6 +47,7 @@ struct FakeRead {
   int64_t position;  // where the read started
   uint32_t asked;
   uint32_t got;
+  bool unbuffered = false;  // a read past the cache, at an offset of its own
 };
 
 extern std::vector<FakeRead> FakeReads;
@@ -55,6 +57,8 @@ extern int FakeOpenFiles;
 extern int FakeOpenListings;
 // Platform reads so far; safe to watch from another thread.
 extern std::atomic<int64_t> FakeReadCount;
+// Reads past the cache refused for a misaligned offset, size or buffer.
+extern int FakeMisalignedReads;
 
 // --- whole files ----------------------------------------------------------------
 

@@ -16,6 +16,7 @@ std::vector<std::string> FakeOpens;
 int FakeOpenFiles = 0;
 int FakeOpenListings = 0;
 std::atomic<int64_t> FakeReadCount{0};
+int FakeMisalignedReads = 0;
 uint32_t FakeTickCount = 0;
 int64_t FakeHundredths = 0;
 int64_t FakeClockStep = 0;
@@ -35,6 +36,7 @@ constexpr int kFileNotFound = 2;
 constexpr int kBadHandle = 6;
 constexpr int kNegativeSeek = 131;
 constexpr int kReadFault = 23;
+constexpr int kInvalidParameter = 87;
 
 struct OpenListing {
   const FakeFolder* folder = nullptr;
@@ -78,6 +80,7 @@ void resetFakePlatform() {
   FakeOpenFiles = 0;
   FakeOpenListings = 0;
   FakeReadCount = 0;
+  FakeMisalignedReads = 0;
   resetFakeWindow();
   FakeTickCount = 0;
   FakeHundredths = 0;
@@ -186,6 +189,30 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   *got = static_cast<uint32_t>(count);
   FakeReads.push_back({f->path, start, size, *got});
   return fails ? kReadFault : 0;
+}
+
+int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+  *file = UnbufferedFile{};
+  int error = openFileForReading(path, &file->handle);
+  if (error != 0) return error;
+  const FakeFile* spec = files[file->handle].file;
+  file->alignment = spec != nullptr ? spec->alignment : 4096;
+  file->direct = true;
+  return 0;
+}
+
+int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got) {
+  *got = 0;
+  OpenFile* f = openFile(file.handle);
+  if (f == nullptr) return kBadHandle;
+  if (!alignedRequest(file.alignment, offset, buffer, size)) {
+    ++FakeMisalignedReads;
+    return kInvalidParameter;
+  }
+  f->position = offset;
+  int error = readFile(file.handle, buffer, size, got);
+  if (f->file != nullptr) FakeReads.back().unbuffered = true;
+  return error;
 }
 
 int closeFile(FileHandle file) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +39,25 @@ int closeAfterFailure(int fd) {
 [[maybe_unused]] const char* messageOf(int status, const char* buffer) { return status == 0 ? buffer : nullptr; }
 [[maybe_unused]] const char* messageOf(const char* text, const char*) { return text; }
 
+// Opens `path` for reading with `flags` added, and keeps it only when it
+// is a regular file; `*st` describes it.
+int openRegularFile(const char* path, int flags, int* fd, struct stat* st) {
+  *fd = -1;
+  // Without O_NONBLOCK a FIFO put in place of a listed file would wait for
+  // a writer for ever; no read of a regular file notices the flag.
+  int opened = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags);
+  if (opened < 0) return lastError();
+  // A folder opens here but not on Windows; refuse it the same way, and
+  // anything else that is not a regular file with it.
+  if (fstat(opened, st) != 0) return closeAfterFailure(opened);
+  if (!S_ISREG(st->st_mode)) {
+    close(opened);
+    return S_ISDIR(st->st_mode) ? EISDIR : EINVAL;
+  }
+  *fd = opened;
+  return 0;
+}
+
 }  // namespace
 
 int findEntryByName(const char* name, Text* storedName) {
@@ -52,22 +72,10 @@ int findEntryByName(const char* name, Text* storedName) {
 
 int openFileForReading(const char* path, FileHandle* file) {
   *file = kNoFile;
-  // Without O_NONBLOCK a FIFO put in place of a listed file would wait for
-  // a writer for ever; no read of a regular file notices the flag.
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return lastError();
-  // A folder opens here but not on Windows; refuse it the same way, and
-  // anything else that is not a regular file with it.
+  int fd = -1;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int error = lastError();
-    close(fd);
-    return error;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  }
+  int error = openRegularFile(path, 0, &fd, &st);
+  if (error != 0) return error;
   *file = fd;
   return 0;
 }
@@ -142,6 +150,74 @@ int closeFile(FileHandle file) {
   // No retry on EINTR: the descriptor is released either way on Linux.
   if (close(descriptor(file)) != 0) return lastError();
   return 0;
+}
+
+// --- reads past the cache ------------------------------------------------
+
+namespace {
+
+bool usableAlignment(int64_t alignment) {
+  return alignment <= kLargestAlignment && (alignment & (alignment - 1)) == 0;
+}
+
+// Drops the cached pages of a span, so that a read after it goes to the
+// disk and nothing of it stays behind. Advice only: where the system does
+// not take it, the read comes from its cache as without the flag.
+void dropCachedPages(int fd, int64_t offset, uint32_t size) {
+  int refused = posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_DONTNEED);
+  static_cast<void>(refused);
+}
+
+}  // namespace
+
+int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+  *file = UnbufferedFile{};
+  int fd = -1;
+  struct stat st;
+  int error = openRegularFile(path, O_DIRECT, &fd, &st);
+  if (error == 0) {
+    // O_DIRECT wants whole blocks of the file system.
+    int64_t alignment = std::max<int64_t>(4096, st.st_blksize);
+    if (usableAlignment(alignment)) {
+      *file = {fd, static_cast<uint32_t>(alignment), true};
+      return 0;
+    }
+    close(fd);
+  }
+  // A file system without O_DIRECT refuses it (EINVAL: tmpfs before Linux
+  // 6.6, many FUSE ones); whatever the refusal, the usual open decides. The
+  // reads then drop the cached pages of their spans, which are whole pages.
+  error = openRegularFile(path, 0, &fd, &st);
+  if (error != 0) return error;
+  // No read-ahead either, which would leave the pages next to a span cached.
+  int refused = posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  static_cast<void>(refused);
+  *file = {fd, static_cast<uint32_t>(std::max<long>(4096, sysconf(_SC_PAGESIZE))), false};
+  return 0;
+}
+
+int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got) {
+  *got = 0;
+  if (!alignedRequest(file.alignment, offset, buffer, size)) return EINVAL;
+  int fd = descriptor(file.handle);
+  if (!file.direct) dropCachedPages(fd, offset, size);
+  char* at = static_cast<char*>(buffer);
+  int error = 0;
+  while (*got < size) {
+    ssize_t n = pread(fd, at + *got, size - *got, static_cast<off_t>(offset + *got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = lastError();
+      break;
+    }
+    if (n == 0) break;
+    *got += static_cast<uint32_t>(n);
+    // Part of a unit comes only at the end of the file; a read after it
+    // would not be aligned.
+    if (*got % file.alignment != 0) break;
+  }
+  if (!file.direct) dropCachedPages(fd, offset, size);
+  return error;
 }
 
 int deleteFile(const char* path) {

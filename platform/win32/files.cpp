@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
+#include "platform/win32/unbuffered.h"
 #include "platform/win32/wide.h"
 
 // Paths arrive in UTF-8 and go to the wide-character calls, long ones with
@@ -25,6 +27,12 @@ int lastError() {
 HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 
+// A scanned file, for reading only, with every sharing allowed.
+HANDLE openScannedFile(const char* path, DWORD flags) {
+  return CreateFileW(pathFor(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
 }  // namespace
 
 int findEntryByName(const char* name, Text* storedName) {
@@ -40,9 +48,21 @@ int findEntryByName(const char* name, Text* storedName) {
   return 0;
 }
 
+uint32_t sectorSizeOf(HANDLE file, const char* path) {
+  FILE_STORAGE_INFO storage;
+  if (GetFileInformationByHandleEx(file, FileStorageInfo, &storage, sizeof storage)) {
+    return std::max(storage.LogicalBytesPerSector, storage.PhysicalBytesPerSectorForPerformance);
+  }
+  // Windows 7 does not know the class (87), Wine does not have it (120).
+  wchar_t volume[MAX_PATH + 1];
+  if (!GetVolumePathNameW(pathFor(path), volume, MAX_PATH + 1)) return 0;
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+  if (!GetDiskFreeSpaceW(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) return 0;
+  return bytesPerSector;
+}
+
 int openFileForReading(const char* path, FileHandle* file) {
-  HANDLE h = CreateFileW(pathFor(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = openScannedFile(path, 0);
   if (h == INVALID_HANDLE_VALUE) {
     int error = lastError();
     *file = kNoFile;
@@ -119,6 +139,43 @@ int positionFile(FileHandle file, int64_t offset) {
 
 int closeFile(FileHandle file) {
   if (!CloseHandle(handleOf(file))) return lastError();
+  return 0;
+}
+
+int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+  *file = UnbufferedFile{};
+  HANDLE h = openScannedFile(path, FILE_FLAG_NO_BUFFERING);
+  if (h != INVALID_HANDLE_VALUE) {
+    uint32_t alignment = std::max<uint32_t>(4096, sectorSizeOf(h, path));
+    if (alignment <= kLargestAlignment && (alignment & (alignment - 1)) == 0) {
+      *file = {fileOf(h), alignment, true};
+      return 0;
+    }
+    CloseHandle(h);
+  }
+  // Some network and virtual file systems will not open a file unbuffered,
+  // each with its own error; whatever the refusal, the usual open decides,
+  // and the file is read through the cache.
+  file->alignment = 4096;
+  return openFileForReading(path, &file->handle);
+}
+
+int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got) {
+  *got = 0;
+  // Windows itself fails a misaligned unbuffered read with 87; Wine reads
+  // it, so only this check keeps the requests honest there.
+  if (!alignedRequest(file.alignment, offset, buffer, size)) return ERROR_INVALID_PARAMETER;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  DWORD n = 0;
+  if (!ReadFile(handleOf(file.handle), buffer, size, &n, &at)) {
+    int error = lastError();
+    // Given an offset, a read at or past the end reports the end as an error.
+    if (error == ERROR_HANDLE_EOF) return 0;
+    return error;
+  }
+  *got = n;
   return 0;
 }
 
