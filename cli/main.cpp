@@ -15,6 +15,7 @@
 #include "cli/status_texts.h"
 #include "platform/clock.h"
 #include "platform/listing.h"
+#include "platform/memory.h"
 #include "scan/error_list.h"
 #include "scan/scan.h"
 
@@ -114,14 +115,24 @@ int run(const std::vector<std::string>& arguments) {
     return kExitUnlistable;
   }
 
-  std::size_t bufferSize = static_cast<std::size_t>(s.bytesToReadAtOnce);
-  char* buffer = static_cast<char*>(std::malloc(bufferSize));
-  if (!buffer) return usageError("no memory for a block of " + std::to_string(bufferSize) + " bytes");
+  // Reads past the cache need a buffer aligned for the system's unbuffered
+  // reads and wide enough for a block's aligned span.
+  ScanBufferNeed need = scanBufferNeed(s);
+  char* buffer = need.aligned ? allocateAlignedMemory(need.size)
+                              : static_cast<char*>(std::malloc(static_cast<std::size_t>(need.size)));
+  auto releaseBuffer = [&] {
+    if (need.aligned) {
+      releaseAlignedMemory(buffer);
+    } else {
+      std::free(buffer);
+    }
+  };
+  if (!buffer) return usageError("no memory for a buffer of " + std::to_string(need.size) + " bytes");
   // The worker writes the list's "scan start" and "scan end" lines and
   // closes it; a list that cannot be opened is a usage error.
   Text failure;
   if (openErrorList(s.errorList, &failure) != 0) {
-    std::free(buffer);
+    releaseBuffer();
     return usageError(std::string(failure.view()));
   }
 
@@ -129,11 +140,11 @@ int run(const std::vector<std::string>& arguments) {
   // so it goes first; then the state goes to 1, so that a stop asked for
   // from now on sticks; then the count tells of one asked for before.
   setScanPath(root);
-  prepareScan(s, buffer, static_cast<int64_t>(bufferSize), tickCount());
+  prepareScan(s, buffer, need.size, tickCount());
   ScanState.store(1);
   if (interruptRequested()) requestScanStop(StopReason::User);
   runWorker(!line.quiet && standardErrorIsTerminal());
-  std::free(buffer);
+  releaseBuffer();
 
   ScanResult result = scanResult();
   if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "platform/posix/resident_pages.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -289,6 +290,43 @@ TEST(Program, AFileTruncatedDuringTheScanEndsWithErrors) {
                     std::to_string(j["files_checked"].get<int64_t>()) + ", opening errors 0, reading errors " +
                     std::to_string(j["reading_errors"].get<int64_t>()) + ", ";
   EXPECT_NE(list.find(",scan end,tree/,,,,," + end), std::string::npos) << list;
+}
+
+// Past the cache the reads go to the disk (here an ext4 folder): they need
+// the aligned buffer, or every one would fail, and they leave none of the
+// file's pages in the cache, where a scan through the cache leaves many.
+TEST(Program, ReadsPastTheCacheLeaveNothingCached) {
+  ScopedTempDir dir;
+  fs::create_directory("tree");
+  writeTestFile("tree/big.bin", std::string(4 << 20, 'b'));
+  auto residentCount = [] {
+    std::vector<bool> pages = residentPages("tree/big.bin");
+    return std::count(pages.begin(), pages.end(), true);
+  };
+  auto dropPages = [] {
+    int fd = open("tree/big.bin", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    close(fd);
+  };
+  dropPages();
+  ASSERT_EQ(residentCount(), 0) << "this file system keeps the pages; the test needs one that drops them";
+  const std::vector<std::string> scan = {"--checked", "1M", "--errors", "1", "--block", "4k", "--next-file", "1",
+                                         "--json", "tree"};
+  std::vector<std::string> pastCache = scan;
+  pastCache.insert(pastCache.begin(), "--past-cache");
+
+  Finished f = run(pastCache);
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["reading_errors"], 0);
+  EXPECT_GE(j["checked_bytes"], 1 << 20);
+  EXPECT_EQ(residentCount(), 0);
+
+  f = run(scan);
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  EXPECT_GT(residentCount(), 0);
 }
 
 // A list that cannot be opened ends the run before anything is scanned.
