@@ -74,13 +74,15 @@ void readAtPosition(FileHandle file, int64_t blockLength) {
 
 }  // namespace
 
-void checkFile(const std::string& path, std::string_view name, int64_t size) {
+bool checkFile(const std::string& path, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   if (s.showFileName && refreshDraw()) showFileLine(name, size);
 
   FileHandle file = kNoFile;
   int error = openFileForReading(path.c_str(), &file);
   if (error != 0) {
+    // A file deleted since the tree was indexed is no longer part of it.
+    if (s.checkEveryFile && isNotFoundError(error)) return false;
     file = kNoFile;
     ++Scan.openErrors;
   }
@@ -105,4 +107,5 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
   }
 
   if (file != kNoFile) closeFile(file);
+  return true;
 }

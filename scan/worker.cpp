@@ -77,6 +77,9 @@ void setupScan() {
   Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
+  Scan.index.clear();
+  Scan.nextFile = 0;
+  Scan.cycle = 0;
   Scan.cyclesCompleted = 0;
   Scan.coveredFiles = 0;
   Scan.indexedFiles = 0;
@@ -87,19 +90,27 @@ void setupScan() {
   if (s.measureReadingSpeed) startSpeedMeasurement();
 }
 
+// A running scan refreshes the counters by chance; a stopping one always,
+// so its last counts stay on screen.
+void refreshCountersLine() {
+  if (countersShown(Scan.settings) && (ScanState.load() <= 0 || refreshDraw())) showCountersLine();
+}
+
 void runPass() {
   const Settings& s = Scan.settings;
-  PickResult result = pickEntry();
-  if (entryQualifies(result, Scan.entry, s)) {
-    Scan.path.assign(Scan.rootFolder);
-    Scan.path.append(Scan.subPath);
-    Scan.path.append(Scan.entry.name);
-    checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
-    // A running scan refreshes the counters by chance; a stopping one always,
-    // so its last counts stay on screen.
-    if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) showCountersLine();
+  if (s.checkEveryFile) {
+    runIndexPass();
+  } else {
+    PickResult result = pickEntry();
+    if (entryQualifies(result, Scan.entry, s)) {
+      Scan.path.assign(Scan.rootFolder);
+      Scan.path.append(Scan.subPath);
+      Scan.path.append(Scan.entry.name);
+      checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
+      refreshCountersLine();
+    }
+    closeListing();
   }
-  closeListing();
   timeLimitReached();
 }
 
@@ -119,6 +130,9 @@ void runScan() {
     runPass();
   } while (ScanState.load() > 0);
   endScan();
+  // An index of a large tree takes tens of megabytes; an idle program keeps
+  // none of it.
+  Scan.index.release();
   finishScan();
 }
 
