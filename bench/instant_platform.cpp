@@ -17,6 +17,7 @@ int openFileForReading(const char*, FileHandle* file) {
   *file = 3;
   return 0;
 }
+bool isNotFoundError(int error) { return error == 2 || error == 3; }
 int createFileForWriting(const char*, FileHandle* file) {
   *file = kNoFile;
   return 5;
@@ -51,6 +52,7 @@ int listFirst(const char*, ListHandle* listing, ListEntry*) {
   return 2;
 }
 int listNext(ListHandle, ListEntry*) { return 18; }
+bool isEndOfListing(int error) { return error == 18; }
 void listClose(ListHandle) {}
 
 uint32_t tickCount() { return 0; }

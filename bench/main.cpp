@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bare_os.h"
+#include "bench/every_file_bench.h"
 #include "bench/program.h"
 #include "bench/samplers.h"
 
@@ -204,6 +205,7 @@ int usage() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "--every-file") return everyFileBench({args.begin() + 1, args.end()});
   bool header = !args.empty() && args[0] == "--header";
   if (header) args.erase(args.begin());
   if (args.size() != 3) return usage();

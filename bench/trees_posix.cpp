@@ -3,8 +3,10 @@
 // (under Wine it takes minutes):
 // "tree/", 20,202 files of mixed sizes in 259 folders on 4 levels (6
 // subfolders and 78 files in each folder above the last level), and "flat/",
-// 100,000 small files in one folder. Each is made once; a marker file beside
-// it tells that it is complete.
+// 100,000 small files in one folder; for "check every file", "every/", a
+// copy of "tree/" with one file planted that cannot be opened, and
+// "million/", 1,000,000 empty files in 1,000 folders. Each is made once; a
+// marker file beside it tells that it is complete.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -85,6 +87,47 @@ bool fillFolder(const std::string& folder, int level) {
   return true;
 }
 
+// A file that cannot be opened, even by root: a link to a write-only
+// attribute of the kernel, which refuses every open for reading (it is
+// listed through the link as a regular file of 4096 bytes). A machine
+// without one gets no planted file; false only when the link cannot be made.
+bool plantUnopenable(const std::string& path) {
+  const char* target = "/sys/bus/pci/rescan";
+  struct stat st;
+  bool refused = stat(target, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  if (refused) {
+    int fd = open(target, O_RDONLY | O_NONBLOCK);
+    refused = fd < 0;
+    if (fd >= 0) close(fd);
+  }
+  if (!refused) {
+    std::fprintf(stderr, "bench: no file that cannot be opened can be planted on this machine\n");
+    return true;
+  }
+  if (symlink(target, path.c_str()) != 0) return fail(path);
+  return true;
+}
+
+// Two levels of 40 and 25 folders, 1,000 empty files in each of the lower
+// ones: empty files take no room on the disk, only their entries.
+bool fillMillion(const std::string& folder) {
+  if (!makeFolder(folder)) return false;
+  for (int top = 0; top < 40; ++top) {
+    std::string upper = folder + nextName() + "/";
+    if (!makeFolder(upper)) return false;
+    for (int sub = 0; sub < 25; ++sub) {
+      std::string lower = upper + nextName() + "/";
+      if (!makeFolder(lower)) return false;
+      for (int i = 0; i < 1000; ++i) {
+        std::string path = lower + nextName() + ".bin";
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || close(fd) != 0) return fail(path);
+      }
+    }
+  }
+  return true;
+}
+
 bool complete(const std::string& folder) { return access((folder + kMarker).c_str(), F_OK) == 0; }
 
 bool markComplete(const std::string& folder) { return writeFileOf(folder + kMarker, 0); }
@@ -110,6 +153,19 @@ int main(int argc, char** argv) {
       if (!writeFileOf(flat + nextName() + ".bin", nextSize(16 * 1024.0))) return 1;
     }
     if (!markComplete(base + "flat")) return 1;
+  }
+  if (!complete(base + "every")) {
+    // The names and sizes of "tree/" again, and a name in the middle of the
+    // root folder's sorted listing for the planted file.
+    serial = 0;
+    sizeState = 12345;
+    if (!fillFolder(base + "every/", 0) || !plantUnopenable(base + "every/80000000-planted.bin") ||
+        !markComplete(base + "every")) {
+      return 1;
+    }
+  }
+  if (!complete(base + "million")) {
+    if (!fillMillion(base + "million/") || !markComplete(base + "million")) return 1;
   }
   return 0;
 }

@@ -169,6 +169,19 @@ void checkCountersLine() {
     }
     first = false;
   }
+  if (s.checkEveryFile) {
+    separator();
+    Wide value = 0;
+    if (Scan.cycle > 1) {
+      FUZZ_CHECK(takeLiteral(rest, "cycle "));
+      FUZZ_CHECK(takeInteger(rest, &value) && value == Scan.cycle);
+      FUZZ_CHECK(takeLiteral(rest, ": "));
+    }
+    FUZZ_CHECK(takeLiteral(rest, "covered "));
+    FUZZ_CHECK(takeInteger(rest, &value) && value == Scan.coveredFiles);
+    FUZZ_CHECK(takeLiteral(rest, "/"));
+    FUZZ_CHECK(takeInteger(rest, &value) && value == Scan.indexedFiles);
+  }
   if (s.measureReadingSpeed && speed > 0) {
     separator();
     std::size_t before = rest.size();
@@ -345,6 +358,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   int64_t hundredths = input.take<int64_t>();
   s.stopAfterCycles = static_cast<int32_t>(nonNegative(input.take<int32_t>()));
   s.stopAfterSeconds = static_cast<int32_t>(nonNegative(input.take<int32_t>()));
+  Scan.cycle = nonNegative(input.take<int64_t>());
+  Scan.coveredFiles = nonNegative(input.take<int64_t>());
+  Scan.indexedFiles = nonNegative(input.take<int64_t>());
   Scan.rootFolder = input.takeString(300);
   Scan.subPath = input.takeString(300);
   Text name(input.rest());

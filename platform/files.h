@@ -33,6 +33,10 @@ int findEntryByName(const char* name, Text* storedName);
 // does a folder.
 int openFileForReading(const char* path, FileHandle* file);
 
+// Whether the code of a failed open or listing says that the entry, or a
+// folder on its way, is not there (rather than there but unreadable).
+bool isNotFoundError(int error);
+
 // Creates a file for writing, or empties it when it exists.
 int createFileForWriting(const char* path, FileHandle* file);
 

@@ -24,4 +24,7 @@ int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry);
 // listing or on failure, leaving `entry` as it was.
 int listNext(ListHandle listing, ListEntry* entry);
 
+// Whether a code of listNext marks the end of the listing, not a failure.
+bool isEndOfListing(int error);
+
 void listClose(ListHandle listing);

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "platform/files.h"
 #include "platform/listing.h"
+#include "scan/file_index.h"
 #include "settings/settings.h"
 
 // --- random draws -----------------------------------------------------------
@@ -43,10 +44,14 @@ struct ScanRecord {
   int64_t startedAt = 0;
   int64_t finishedAt = 0;
 
-  // "check every file".
+  // "check every file": the tree as the cycle's listing found it, and the
+  // cycle's place in it. The files before nextFile have had their pass.
+  FileIndex index;
+  int64_t nextFile = 0;
+  int64_t cycle = 0;           // the cycle under way, from 1
   int64_t cyclesCompleted = 0;
-  int64_t coveredFiles = 0;
-  int64_t indexedFiles = 0;
+  int64_t coveredFiles = 0;    // files checked in this cycle
+  int64_t indexedFiles = 0;    // files in its index
 
   // Speed measurement.
   int64_t speedStart = 0;      // monotonic hundredths at scan start
@@ -82,8 +87,20 @@ void finishScan();
 void errorLimitReached();
 void checkedLimitReached();
 void timeLimitReached();
+// After a file's check: the counters line, by chance while the scan runs
+// and always when it stops, when any of its pieces is shown.
+void refreshCountersLine();
 
 // --- walk ---------------------------------------------------------------------
+
+// Attribute bits the scan never opens: recall on data access, recall on
+// open, offline (a cloud-sync client keeps the content online, and reading
+// it would download it); a device (on POSIX systems a FIFO, a socket or a
+// device node, whose open may wait for ever or reach a device).
+constexpr uint32_t kOnlineOnly = 0x400000 | 0x40000 | 0x1000;
+constexpr uint32_t kDevice = 0x40;
+
+bool isDotEntry(std::string_view name);
 
 // Walks from rootFolder to one entry (Scan.entry, Scan.subPath); leaves the
 // listing it stopped in open. None when rootFolder cannot be listed.
@@ -94,8 +111,18 @@ void closeListing();
 // --- read check ---------------------------------------------------------------
 
 // Reads randomly placed blocks of the file at `path` of `size` bytes; `name`
-// is the entry's own name for the file line.
-void checkFile(const std::string& path, std::string_view name, int64_t size);
+// is the entry's own name for the file line. False when the file was passed
+// over: under "check every file", one that is no longer there.
+bool checkFile(const std::string& path, std::string_view name, int64_t size);
+
+// --- check every file -----------------------------------------------------------
+
+// Lists the tree under rootFolder into Scan.index; false when the scan was
+// asked to stop meanwhile, which leaves the index empty.
+bool listTree();
+// One pass of "check every file": the next file of the cycle's index, after
+// the listing when a cycle begins.
+void runIndexPass();
 
 // --- speed --------------------------------------------------------------------
 

@@ -138,6 +138,18 @@ Text composeCountersLine() {
         line.append("%)");
       }
     }
+    if (s.checkEveryFile) {
+      appendSeparator(line);
+      if (Scan.cycle > 1) {
+        line.append("cycle ");
+        line.appendInt(Scan.cycle);
+        line.append(": ");
+      }
+      line.append("covered ");
+      line.appendInt(Scan.coveredFiles);
+      line.append("/");
+      line.appendInt(Scan.indexedFiles);
+    }
     if (s.measureReadingSpeed) {
       int64_t speed = takeSpeedForDisplay();
       if (speed > 0) {

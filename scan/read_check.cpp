@@ -142,13 +142,15 @@ void readAtPosition(CheckedFile* file, std::string_view path, int64_t blockLengt
 
 }  // namespace
 
-void checkFile(const std::string& path, std::string_view name, int64_t size) {
+bool checkFile(const std::string& path, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   if (s.showFileName && refreshDraw()) showFileLine(name, size);
 
   CheckedFile file;
   int error = openForCheck(path.c_str(), s.readPastCache, &file);
   if (error != 0) {
+    // A file deleted since the tree was indexed is no longer part of it.
+    if (s.checkEveryFile && isNotFoundError(error)) return false;
     file.handle = kNoFile;
     ++Scan.openErrors;
     listOpenFailed(path, error);
@@ -174,6 +176,7 @@ void checkFile(const std::string& path, std::string_view name, int64_t size) {
   }
 
   if (file.handle != kNoFile) closeFile(file.handle);
+  return true;
 }
 
 ScanBufferNeed scanBufferNeed(const Settings& s) {

@@ -230,6 +230,46 @@ TEST_F(RealScan, EntriesThatCannotBeOpenedCount) {
   EXPECT_EQ(Scan.checkedBytes, 0);
 }
 
+// Through the system's own listing: every file once a cycle, and files and
+// folders deleted after the listing passed over, however the system says
+// that they are gone.
+TEST_F(RealScan, EveryFileOfARealTree) {
+  TempTree tree;
+  const std::vector<std::string> files = {"a.bin", "b.bin", "sub1/c.bin", "sub1/d.bin", "sub2/e.bin",
+                                          "sub2/deeper/f.bin"};
+  for (const std::string& f : files) tree.file(f, 100);
+  tree.file("empty.bin", 0);
+  FakePathText = tree.root;
+  s.checkEveryFile = true;
+  s.selectNextFile = 100;
+  s.stopAfterCycles = 2;
+  prepare(31);
+  setupScan();
+  while (Scan.cyclesCompleted < 1 && ScanState.load() > 0) runPass();
+  EXPECT_EQ(Scan.indexedFiles, 6);
+  EXPECT_EQ(Scan.coveredFiles, 6);
+  EXPECT_EQ(Scan.checkedBytes, 6);
+
+  // The second cycle checks one file; then everything else goes, a folder
+  // with each of its files included.
+  runPass();
+  std::string kept = Scan.path;
+  for (const std::string& f : files) {
+    if (tree.path(f) != kept) fs::remove(tree.dir / f);
+  }
+  std::error_code notEmpty;
+  for (const char* folder : {"sub2/deeper", "sub2", "sub1"}) fs::remove(tree.dir / folder, notEmpty);
+  while (ScanState.load() > 0) runPass();
+  EXPECT_EQ(scanResult().stoppedBy, StopReason::Cycles);
+  EXPECT_EQ(Scan.coveredFiles, 1);
+  EXPECT_EQ(Scan.indexedFiles, 6);
+  EXPECT_EQ(Scan.filesChecked, 7);
+  EXPECT_EQ(Scan.openErrors, 0);
+  EXPECT_EQ(Scan.readErrors, 0);
+  endScan();
+  finishScan();
+}
+
 TEST_F(RealScan, SparseFileBeyondFourGigabytes) {
   TempTree tree;
   const int64_t size = (int64_t{5} << 30) + 10;

@@ -103,4 +103,33 @@ TEST(SpecialEntries, AScanOfAllFilesLeavesDevicesAlone) {
   finishScan();
 }
 
+// The index follows no link into a folder and takes in no device; a link to
+// a file is read through, and a dangling one, listed as an empty file, is
+// taken in under "scan all files" and passed over as not there.
+TEST(SpecialEntries, EveryFileIndexesNeitherLinkedFoldersNorDevices) {
+  SpecialTree tree;
+  resetFakeWindow();
+  Scan = ScanRecord{};
+  ScanState.store(1);
+  Settings s;
+  s.checkEveryFile = true;
+  s.scanAllFiles = true;
+  s.selectNextFile = 100;
+  s.stopAfterCycles = 1;
+  FakePathText = tree.root;
+  std::vector<char> buffer(1);
+  prepareScan(s, buffer.data(), 1, 19);
+  setupScan();
+  for (int pass = 0; pass < 100 && ScanState.load() > 0; ++pass) runPass();
+  ASSERT_EQ(ScanState.load(), -1) << "the cycle did not end";
+  // file.bin, link-to-file, folder/inside.bin, dangling.
+  EXPECT_EQ(Scan.indexedFiles, 4);
+  EXPECT_EQ(Scan.coveredFiles, 3);
+  EXPECT_EQ(Scan.openErrors, 0);
+  EXPECT_EQ(Scan.readErrors, 0);
+  EXPECT_EQ(Scan.checkedBytes, 3);
+  requestScanStop();
+  finishScan();
+}
+
 }  // namespace

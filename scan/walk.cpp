@@ -4,14 +4,6 @@ namespace {
 
 constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
-// Recall on data access, recall on open, offline: the file's content is
-// kept online by a cloud-sync client, and reading it would download it.
-constexpr uint32_t kOnlineOnly = 0x400000 | 0x40000 | 0x1000;
-// A device: on POSIX systems a FIFO, a socket or a device node, whose open
-// may wait for ever or reach a device.
-constexpr uint32_t kDevice = 0x40;
-
-bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 // Opens the listing of rootFolder + subPath; the pattern stays in
 // Scan.pattern for the placeholder of a folder that cannot be listed.
@@ -25,6 +17,8 @@ int openListing() {
 }
 
 }  // namespace
+
+bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 // The walk keeps no stack: it moves forward through one listing or down
 // into a subfolder, never back up. The pick draw comes before each advance,

@@ -81,6 +81,9 @@ void setupScan() {
   Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
+  Scan.index.clear();
+  Scan.nextFile = 0;
+  Scan.cycle = 0;
   Scan.cyclesCompleted = 0;
   Scan.coveredFiles = 0;
   Scan.indexedFiles = 0;
@@ -93,23 +96,31 @@ void setupScan() {
   listScanStart(Scan.rootFolder, s);
 }
 
+// After a check: a running scan refreshes the counters by chance; a
+// stopping one always, so its last counts stay on screen.
+void refreshCountersLine() {
+  countsUnshown = true;
+  if (countersShown(Scan.settings) && (ScanState.load() <= 0 || refreshDraw())) {
+    showCountersLine();
+    countsUnshown = false;
+  }
+}
+
 void runPass() {
   const Settings& s = Scan.settings;
-  PickResult result = pickEntry();
-  if (entryQualifies(result, Scan.entry, s)) {
-    Scan.path.assign(Scan.rootFolder);
-    Scan.path.append(Scan.subPath);
-    Scan.path.append(Scan.entry.name);
-    checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
-    countsUnshown = true;
-    // A running scan refreshes the counters by chance; a stopping one always,
-    // so its last counts stay on screen.
-    if (countersShown(s) && (ScanState.load() <= 0 || refreshDraw())) {
-      showCountersLine();
-      countsUnshown = false;
+  if (s.checkEveryFile) {
+    runIndexPass();
+  } else {
+    PickResult result = pickEntry();
+    if (entryQualifies(result, Scan.entry, s)) {
+      Scan.path.assign(Scan.rootFolder);
+      Scan.path.append(Scan.subPath);
+      Scan.path.append(Scan.entry.name);
+      checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
+      refreshCountersLine();
     }
+    closeListing();
   }
-  closeListing();
   timeLimitReached();
 }
 
@@ -139,6 +150,9 @@ void runScan() {
   // rule at the end of a pass) still leaves the final counts on screen.
   if (countersShown(Scan.settings) && countsUnshown) showCountersLine();
   endScan();
+  // An index of a large tree takes tens of megabytes; an idle program keeps
+  // none of it.
+  Scan.index.release();
   finishScan();
 }
 

@@ -55,10 +55,12 @@ extern std::vector<std::string> FakeOpens;  // every open attempt, in order
 // Files and listings open now; both are 0 after a scan that closed all.
 extern int FakeOpenFiles;
 extern int FakeOpenListings;
-// Platform reads so far; safe to watch from another thread.
+// Platform reads and entries listed so far; safe to watch from another
+// thread.
 extern std::atomic<int64_t> FakeReadCount;
 // Reads past the cache refused for a misaligned offset, size or buffer.
 extern int FakeMisalignedReads;
+extern std::atomic<int64_t> FakeListedCount;
 
 // --- whole files ----------------------------------------------------------------
 

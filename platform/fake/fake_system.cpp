@@ -17,6 +17,7 @@ int FakeOpenFiles = 0;
 int FakeOpenListings = 0;
 std::atomic<int64_t> FakeReadCount{0};
 int FakeMisalignedReads = 0;
+std::atomic<int64_t> FakeListedCount{0};
 uint32_t FakeTickCount = 0;
 int64_t FakeHundredths = 0;
 int64_t FakeClockStep = 0;
@@ -33,6 +34,7 @@ namespace {
 
 constexpr int kNoMoreFiles = 18;
 constexpr int kFileNotFound = 2;
+constexpr int kPathNotFound = 3;
 constexpr int kBadHandle = 6;
 constexpr int kNegativeSeek = 131;
 constexpr int kReadFault = 23;
@@ -81,6 +83,7 @@ void resetFakePlatform() {
   FakeOpenListings = 0;
   FakeReadCount = 0;
   FakeMisalignedReads = 0;
+  FakeListedCount = 0;
   resetFakeWindow();
   FakeTickCount = 0;
   FakeHundredths = 0;
@@ -98,12 +101,13 @@ void resetFakePlatform() {
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
   *listing = kNoListing;
   auto found = FakeFolders.find(pattern);
-  if (found == FakeFolders.end()) return 3;  // path not found
+  if (found == FakeFolders.end()) return kPathNotFound;
   const FakeFolder& folder = found->second;
   if (folder.openError != 0) return folder.openError;
   if (folder.entries.empty()) return kFileNotFound;
   listings.push_back({&folder, 1, true});
   ++FakeOpenListings;
+  ++FakeListedCount;
   *entry = folder.entries[0];
   *listing = static_cast<ListHandle>(listings.size() - 1);
   return 0;
@@ -114,9 +118,12 @@ int listNext(ListHandle listing, ListEntry* entry) {
   OpenListing& l = listings[listing];
   if (static_cast<int>(l.next) == l.folder->failNextAt) return 59;  // an unexpected network error
   if (l.next >= l.folder->entries.size()) return kNoMoreFiles;
+  ++FakeListedCount;
   *entry = l.folder->entries[l.next++];
   return 0;
 }
+
+bool isEndOfListing(int error) { return error == kNoMoreFiles; }
 
 void listClose(ListHandle listing) {
   if (listing < 0 || static_cast<std::size_t>(listing) >= listings.size() || !listings[listing].open) return;
@@ -145,6 +152,8 @@ int openFileForReading(const char* path, FileHandle* file) {
   *file = newHandle({path, &found->second, 0, true, nullptr});
   return 0;
 }
+
+bool isNotFoundError(int error) { return error == kFileNotFound || error == kPathNotFound; }
 
 static OpenFile* openFile(FileHandle file) {
   if (file < 0 || static_cast<std::size_t>(file) >= files.size() || !files[file].open) return nullptr;

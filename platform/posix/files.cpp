@@ -80,6 +80,8 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
+bool isNotFoundError(int error) { return error == ENOENT || error == ENOTDIR; }
+
 int createFileForWriting(const char* path, FileHandle* file) {
   *file = kNoFile;
   int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -149,6 +149,10 @@ int listNext(ListHandle listing, ListEntry* entry) {
   return 0;
 }
 
+// readdir tells its end by leaving errno alone, which listNext reports as
+// ENOENT.
+bool isEndOfListing(int error) { return error == ENOENT; }
+
 void listClose(ListHandle listing) {
   Listing* l = reinterpret_cast<Listing*>(listing);
   closedir(l->dir);

@@ -72,6 +72,8 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
+bool isNotFoundError(int error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 int createFileForWriting(const char* path, FileHandle* file) {
   HANDLE h = CreateFileW(pathFor(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);

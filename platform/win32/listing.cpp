@@ -44,4 +44,6 @@ int listNext(ListHandle listing, ListEntry* entry) {
   return 0;
 }
 
+bool isEndOfListing(int error) { return error == ERROR_NO_MORE_FILES; }
+
 void listClose(ListHandle listing) { FindClose(reinterpret_cast<HANDLE>(listing)); }

@@ -1,0 +1,476 @@
+// "check every file" on the scripted file system: the listing into the
+// index, the cycles and their order, what is passed over and what counts.
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "platform/fake/fake.h"
+#include "scan/test_support.h"
+
+namespace {
+
+using Paths = std::vector<std::string>;
+
+struct EveryFile : ScanFixture {
+  void SetUp() override {
+    resetFakePlatform();
+    resetScan();
+    FakePathText = "R:\\";
+    s.checkEveryFile = true;
+    s.windowRefresh = 100;
+    s.selectNextFile = 100;
+  }
+  void showCounters() { s.showCheckedBytes = s.showOpenErrors = s.showReadErrors = true; }
+  // A folder's listing: "." and ".." first, as below a drive root.
+  static void folder(const std::string& path, std::vector<ListEntry> entries) {
+    entries.insert(entries.begin(), {fakeFolderEntry("."), fakeFolderEntry("..")});
+    FakeFolders[path + "*.*"] = {entries};
+  }
+  // A listed file that opens and reads.
+  static ListEntry file(const std::string& folderPath, const char* name, int64_t size, uint32_t attributes = 0x20) {
+    FakeFiles[folderPath + name].size = size;
+    return fakeEntry(name, size, attributes);
+  }
+  // runScan with a bound on its passes, so that a stop that never comes
+  // fails the test instead of hanging it.
+  void runScanOfAtMost(int passes) {
+    setupScan();
+    for (int pass = 0; pass < passes && ScanState.load() > 0; ++pass) runPass();
+    endScan();
+    ASSERT_EQ(ScanState.load(), -1) << "the scan did not stop by itself";
+    finishScan();
+  }
+  // Passes until `cycles` cycles are complete (at most `passes`).
+  void passUntilCycles(int64_t cycles, int passes = 10000) {
+    for (int pass = 0; pass < passes && Scan.cyclesCompleted < cycles && ScanState.load() > 0; ++pass) runPass();
+    ASSERT_EQ(Scan.cyclesCompleted, cycles);
+  }
+  static std::vector<std::string> logOf(const char* control) {
+    std::vector<std::string> texts;
+    std::string prefix = std::string("text ") + control + ": ";
+    for (const std::string& line : WindowLog) {
+      if (line.rfind(prefix, 0) == 0) texts.push_back(line.substr(prefix.size()));
+    }
+    return texts;
+  }
+};
+
+// A tree whose folders carry every common attribute bit: all are entered.
+void attributeTree() {
+  EveryFile::folder("R:\\", {EveryFile::file("R:\\", "a", 10), fakeFolderEntry("sub"),
+                             fakeFolderEntry("hidden", 0x12), fakeFolderEntry("system", 0x16),
+                             fakeFolderEntry("readonly", 0x11), fakeFolderEntry("archived", 0x30),
+                             EveryFile::file("R:\\", "b", 20)});
+  EveryFile::folder("R:\\sub\\", {EveryFile::file("R:\\sub\\", "c", 5), fakeFolderEntry("deep")});
+  EveryFile::folder("R:\\sub\\deep\\", {EveryFile::file("R:\\sub\\deep\\", "d", 7)});
+  EveryFile::folder("R:\\hidden\\", {EveryFile::file("R:\\hidden\\", "e", 3, 0x22)});
+  EveryFile::folder("R:\\system\\", {EveryFile::file("R:\\system\\", "f", 3, 0x27)});
+  EveryFile::folder("R:\\readonly\\", {EveryFile::file("R:\\readonly\\", "g", 3, 0x21)});
+  EveryFile::folder("R:\\archived\\", {EveryFile::file("R:\\archived\\", "h", 3)});
+}
+
+const Paths kAttributeTreeFiles = {"R:\\a",          "R:\\b",          "R:\\sub\\c",      "R:\\sub\\deep\\d",
+                                   "R:\\hidden\\e",  "R:\\system\\f",  "R:\\readonly\\g", "R:\\archived\\h"};
+
+Paths sorted(Paths paths) {
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+TEST_F(EveryFile, EachIndexedFileOncePerCycle) {
+  attributeTree();
+  s.stopAfterCycles = 3;
+  prepare(5);
+  runScanOfAtMost(1000);
+  const std::size_t n = kAttributeTreeFiles.size();
+  ASSERT_EQ(FakeOpens.size(), 3 * n);
+  for (std::size_t cycle = 0; cycle < 3; ++cycle) {
+    SCOPED_TRACE(cycle);
+    Paths opened(FakeOpens.begin() + static_cast<long>(cycle * n), FakeOpens.begin() + static_cast<long>((cycle + 1) * n));
+    EXPECT_EQ(sorted(opened), sorted(kAttributeTreeFiles));
+  }
+  // Each cycle draws its own order.
+  EXPECT_NE(Paths(FakeOpens.begin(), FakeOpens.begin() + n), Paths(FakeOpens.begin() + n, FakeOpens.begin() + 2 * n));
+  ScanResult r = scanResult();
+  EXPECT_EQ(r.stoppedBy, StopReason::Cycles);
+  EXPECT_EQ(r.cyclesCompleted, 3);
+  EXPECT_EQ(r.coveredFiles, static_cast<int64_t>(n));
+  EXPECT_EQ(r.indexedFiles, static_cast<int64_t>(n));
+  EXPECT_EQ(r.filesChecked, static_cast<int64_t>(3 * n));
+  EXPECT_EQ(r.openErrors + r.readErrors, 0);
+  EXPECT_EQ(Scan.checkedBytes, static_cast<int64_t>(3 * n));  // one 1-byte block per file
+  EXPECT_EQ(FakeOpenListings, 0);
+  EXPECT_EQ(FakeOpenFiles, 0);
+}
+
+TEST_F(EveryFile, WhatIsEnteredAndWhatIsIndexed) {
+  // Folders that must never be listed hold a file that would show it.
+  auto trap = [](const char* name) {
+    std::string path = std::string("R:\\") + name + "\\";
+    folder(path, {file(path, "trapped", 10)});
+  };
+  for (const char* name : {"link", "junction", "cloud1", "cloud2", "cloud3", ".", ".."}) trap(name);
+  folder("R:\\", {file("R:\\", "plain", 10), file("R:\\", "empty", 0), file("R:\\", "small", 4),
+                  file("R:\\", "block", 8), file("R:\\", "large", 9), file("R:\\", "link-to-file", 10, 0x420),
+                  file("R:\\", "online1", 10, 0x20 | 0x1000), file("R:\\", "online2", 10, 0x20 | 0x40000),
+                  file("R:\\", "online3", 10, 0x20 | 0x400000), file("R:\\", "device", 0, 0x40),
+                  file("R:\\", "odd-file", 10, 0x1), fakeFolderEntry("link", 0x410),
+                  fakeFolderEntry("junction", 0x10 | 0x400 | 0x2), fakeFolderEntry("cloud1", 0x10 | 0x1000),
+                  fakeFolderEntry("cloud2", 0x10 | 0x40000), fakeFolderEntry("cloud3", 0x10 | 0x400000)});
+  const Paths sized = {"R:\\plain", "R:\\small", "R:\\block", "R:\\large", "R:\\link-to-file", "R:\\odd-file"};
+  const struct {
+    const char* what;
+    bool scanAll, skipSmall;
+    Paths indexed;
+  } cases[] = {
+      {"files above 0 bytes", false, false, sized},
+      {"and empty ones when all files are scanned", true, false,
+       {"R:\\plain", "R:\\empty", "R:\\small", "R:\\block", "R:\\large", "R:\\link-to-file", "R:\\odd-file"}},
+      {"only those above one block when small files are skipped", false, true,
+       {"R:\\plain", "R:\\large", "R:\\link-to-file", "R:\\odd-file"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    resetScan();
+    FakeOpens.clear();
+    s.scanAllFiles = c.scanAll;
+    s.skipSmallFiles = c.skipSmall;
+    s.bytesToReadAtOnce = 8;
+    s.stopAfterCycles = 1;
+    prepare();
+    runScanOfAtMost(100);
+    EXPECT_EQ(sorted(FakeOpens), sorted(c.indexed));
+    EXPECT_EQ(Scan.openErrors, 0);
+  }
+}
+
+TEST_F(EveryFile, AVanishedFileIsPassedOver) {
+  folder("R:\\", {file("R:\\", "here", 10), fakeEntry("deleted", 10), file("R:\\", "folder-gone", 10),
+                  file("R:\\", "locked", 10)});
+  FakeFiles.erase("R:\\deleted");             // not found: 2
+  FakeFiles["R:\\folder-gone"].openError = 3;  // its folder is not found
+  FakeFiles["R:\\locked"].openError = 32;      // there, but held by another program
+  s.showFileName = true;
+  showCounters();
+  s.stopAfterCycles = 1;
+  prepare();
+  runScanOfAtMost(100);
+  EXPECT_EQ(FakeOpens.size(), 4u);
+  EXPECT_EQ(Scan.filesChecked, 2);
+  EXPECT_EQ(Scan.openErrors, 1);
+  EXPECT_EQ(Scan.readErrors, 3);  // the locked file's block
+  // A counters line comes after each file checked, none after one passed over.
+  std::vector<std::string> counters = logOf("CountersLine");
+  ASSERT_EQ(counters.size(), 2u);
+  EXPECT_EQ(counters.back(), "checked 1B, covered 2/4, opening errors: 1, reading errors: 3");
+}
+
+TEST_F(EveryFile, FoldersThatCannotBeListed) {
+  const struct {
+    const char* what;
+    void (*script)();
+    int64_t openErrors;  // over two cycles
+    Paths opened;        // in each cycle
+  } cases[] = {
+      {"a folder that refuses its listing counts once a cycle",
+       [] {
+         folder("R:\\", {file("R:\\", "a", 10), fakeFolderEntry("denied")});
+         FakeFolders["R:\\denied\\*.*"].openError = 5;
+       },
+       2, {"R:\\a"}},
+      {"a folder gone since its parent's listing is passed over",
+       [] { folder("R:\\", {file("R:\\", "a", 10), fakeFolderEntry("gone")}); }, 0, {"R:\\a"}},
+      {"a listing that breaks off counts once and keeps what came before",
+       [] {
+         folder("R:\\", {fakeFolderEntry("sub"), file("R:\\", "a", 10)});
+         folder("R:\\sub\\", {file("R:\\sub\\", "x", 10), file("R:\\sub\\", "y", 10), file("R:\\sub\\", "z", 10)});
+         FakeFolders["R:\\sub\\*.*"].failNextAt = 4;
+       },
+       2, {"R:\\a", "R:\\sub\\x", "R:\\sub\\y"}},
+      {"a root that refuses its listing counts once a cycle",
+       [] {
+         folder("R:\\", {file("R:\\", "a", 10)});
+         FakeFolders["R:\\*.*"].openError = 5;
+       },
+       2, {}},
+      {"a root that is not there counts nothing", [] {}, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    resetFakePlatform();
+    resetScan();
+    FakePathText = "R:\\";
+    c.script();
+    s.stopAfterCycles = 2;
+    prepare();
+    runScanOfAtMost(100);
+    EXPECT_EQ(Scan.openErrors, c.openErrors);
+    EXPECT_EQ(Scan.readErrors, 0);
+    EXPECT_EQ(Scan.cyclesCompleted, 2);
+    Paths twice = c.opened;
+    twice.insert(twice.end(), c.opened.begin(), c.opened.end());
+    EXPECT_EQ(sorted(FakeOpens), sorted(twice));
+    EXPECT_EQ(FakeOpenListings, 0);
+  }
+}
+
+TEST_F(EveryFile, StopAfterCycles) {
+  const struct {
+    int32_t cycles;
+    const char* lastCounters;
+  } cases[] = {
+      {1, "checked 3B, covered 3/3, opening errors: 0, reading errors: 0"},
+      {2, "checked 6B, cycle 2: covered 3/3, opening errors: 0, reading errors: 0"},
+      {5, "checked 15B, cycle 5: covered 3/3, opening errors: 0, reading errors: 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cycles);
+    resetFakePlatform();
+    resetScan();
+    FakePathText = "R:\\";
+    folder("R:\\", {file("R:\\", "a", 10), fakeFolderEntry("sub"), file("R:\\", "b", 10)});
+    folder("R:\\sub\\", {file("R:\\sub\\", "c", 10)});
+    showCounters();
+    s.windowRefresh = 1;  // the last line comes whatever the draws
+    s.stopAfterCycles = c.cycles;
+    prepare();
+    runScanOfAtMost(1000);
+    EXPECT_EQ(scanResult().stoppedBy, StopReason::Cycles);
+    EXPECT_EQ(Scan.cyclesCompleted, c.cycles);
+    EXPECT_EQ(FakeOpens.size(), 3u * static_cast<std::size_t>(c.cycles));
+    std::vector<std::string> counters = logOf("CountersLine");
+    ASSERT_FALSE(counters.empty());
+    EXPECT_EQ(counters.back(), c.lastCounters);
+  }
+}
+
+TEST_F(EveryFile, TheSeedGivesTheOrder) {
+  std::vector<ListEntry> entries;
+  Paths all;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "f" + std::to_string(i);
+    entries.push_back(file("R:\\", name.c_str(), 10));
+    all.push_back("R:\\" + name);
+  }
+  folder("R:\\", entries);
+  s.stopAfterCycles = 1;
+  auto orderOf = [&](uint32_t seed) {
+    FakeOpens.clear();
+    resetScan();
+    prepare(seed);
+    runScanOfAtMost(100);
+    return FakeOpens;
+  };
+  Paths first = orderOf(7);
+  EXPECT_EQ(orderOf(7), first);
+  EXPECT_NE(orderOf(8), first);
+  EXPECT_NE(first, all) << "the listing's own order";
+  EXPECT_EQ(sorted(first), sorted(all));
+}
+
+TEST_F(EveryFile, NewFilesJoinAndDeletedOnesLeaveAtTheNextCycle) {
+  folder("R:\\", {file("R:\\", "a", 10), file("R:\\", "b", 10)});
+  prepare();
+  setupScan();
+  passUntilCycles(1);
+  EXPECT_EQ(sorted(FakeOpens), (Paths{"R:\\a", "R:\\b"}));
+  folder("R:\\", {file("R:\\", "a", 10), file("R:\\", "c", 10), file("R:\\", "d", 10)});
+  FakeOpens.clear();
+  passUntilCycles(2);
+  EXPECT_EQ(sorted(FakeOpens), (Paths{"R:\\a", "R:\\c", "R:\\d"}));
+  EXPECT_EQ(Scan.indexedFiles, 3);
+  EXPECT_EQ(Scan.coveredFiles, 3);
+  EXPECT_EQ(logOf("FileLine"),
+            (Paths{"listing: 0 files", "listing: 2 files", "listing: 0 files", "listing: 3 files"}));
+  requestScanStop();
+  finishScan();
+}
+
+TEST_F(EveryFile, TheFileLineNamesTheWholePath) {
+  folder("R:\\", {fakeFolderEntry("sub")});
+  folder("R:\\sub\\", {fakeFolderEntry("deep")});
+  folder("R:\\sub\\deep\\", {file("R:\\sub\\deep\\", "d.bin", 2000)});
+  s.showFileName = true;
+  s.showFileSize = true;
+  s.stopAfterCycles = 1;
+  prepare();
+  runScanOfAtMost(100);
+  EXPECT_EQ(logOf("FileLine"), (Paths{"listing: 0 files", "listing: 1 files", "\"R:\\sub\\deep\\d.bin\" (2kB)"}));
+}
+
+// The listing tells how far it has come every few thousand entries.
+TEST_F(EveryFile, ListingProgress) {
+  std::vector<ListEntry> entries;
+  for (int i = 0; i < 5000; ++i) entries.push_back(file("R:\\", ("f" + std::to_string(i)).c_str(), 10));
+  folder("R:\\", entries);
+  prepare();
+  setupScan();
+  runPass();
+  // "." and ".." are among the first 4096 entries.
+  EXPECT_EQ(logOf("FileLine"), (Paths{"listing: 0 files", "listing: 4094 files", "listing: 5000 files"}));
+  EXPECT_EQ(FakeOpens.size(), 1u);
+  requestScanStop();
+  finishScan();
+}
+
+// A long listing cannot outrun the scan's limits: the time limit and the
+// error limit end it where they are reached.
+TEST_F(EveryFile, LimitsStopTheListing) {
+  std::vector<ListEntry> entries;
+  for (int i = 0; i < 20000; ++i) entries.push_back(file("R:\\", ("f" + std::to_string(i)).c_str(), 10));
+  folder("R:\\", entries);
+  FakeClockStep = 60;  // 0.6 s at every look at the clock
+  s.stopAfterSeconds = 1;
+  prepare();
+  runScanOfAtMost(10);
+  EXPECT_EQ(scanResult().stoppedBy, StopReason::Time);
+  EXPECT_EQ(FakeListedCount.load(), 2 * 4096);  // the second look is past 1 s
+  EXPECT_TRUE(FakeOpens.empty());
+  EXPECT_EQ(Scan.index.fileCount(), 0u);
+  EXPECT_EQ(FakeOpenListings, 0);
+
+  resetFakePlatform();
+  resetScan();
+  FakePathText = "R:\\";
+  folder("R:\\", {fakeFolderEntry("denied"), fakeFolderEntry("later"), file("R:\\", "a", 10)});
+  FakeFolders["R:\\denied\\*.*"].openError = 5;
+  folder("R:\\later\\", {file("R:\\later\\", "b", 10)});
+  s.stopAfterSeconds = 0;
+  s.stopAfterErrors = 1;
+  prepare();
+  runScanOfAtMost(10);
+  EXPECT_EQ(scanResult().stoppedBy, StopReason::Errors);
+  EXPECT_EQ(Scan.openErrors, 1);
+  EXPECT_TRUE(FakeOpens.empty());
+  EXPECT_EQ(FakeListedCount.load(), 5);  // the root's entries; "later" never listed
+}
+
+// Stop pressed while a large tree is listed ends the scan within one more
+// entry: the worker looks at the state after every entry, and may have
+// looked just before the stop.
+TEST_F(EveryFile, StopDuringTheListingEndsTheScanAtOnce) {
+  std::vector<ListEntry> entries;
+  for (int i = 0; i < 1000; ++i) entries.push_back(fakeEntry(("f" + std::to_string(i)).c_str(), 10));
+  std::vector<ListEntry> root;
+  for (int i = 0; i < 300; ++i) {
+    std::string name = "d" + std::to_string(i);
+    root.push_back(fakeFolderEntry(name.c_str()));
+    folder("R:\\" + name + "\\", entries);
+  }
+  folder("R:\\", root);
+  prepare();
+  std::thread worker(runScan);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (FakeListedCount.load() < 2000 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_TRUE(requestScanStop());
+  int64_t atStop = FakeListedCount.load();
+  worker.join();
+  EXPECT_GE(atStop, 2000);
+  EXPECT_LE(FakeListedCount.load() - atStop, 1);
+  EXPECT_LT(FakeListedCount.load(), 300 * 1002);
+  EXPECT_TRUE(FakeOpens.empty());
+  EXPECT_EQ(ScanState.load(), 0);
+  EXPECT_EQ(scanResult().stoppedBy, StopReason::User);
+  EXPECT_EQ(FakeOpenListings, 0);
+  // The index is given back with the scan.
+  EXPECT_EQ(Scan.index.memory().allocatedBytes, 0);
+}
+
+TEST_F(EveryFile, CoveredPieceInTheCountersLine) {
+  const struct {
+    const char* what;
+    bool checked, percent, speed, errors;
+    int64_t cycle;
+    const char* line;
+  } cases[] = {
+      {"after the checked bytes", true, false, false, true, 1, "checked 5B, covered 3/9, opening errors: 2"},
+      {"after their percentage", true, true, false, false, 1, "checked 5B (50%), covered 3/9"},
+      {"before the speed", true, false, true, false, 1, "checked 5B, covered 3/9, 7B/s"},
+      {"first without checked bytes", false, false, true, true, 1, "covered 3/9, 7B/s, opening errors: 2"},
+      {"with its cycle from the second on", true, false, false, false, 2, "checked 5B, cycle 2: covered 3/9"},
+      {"cycle alone", false, false, false, true, 12, "cycle 12: covered 3/9, opening errors: 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    resetScan();
+    Settings& t = Scan.settings;
+    t = Settings{};
+    t.checkEveryFile = true;
+    t.showCheckedBytes = c.checked;
+    t.showCheckedBytesInPercents = c.percent;
+    t.stopAfterChecked = 10;
+    t.measureReadingSpeed = c.speed;
+    t.showOpenErrors = c.errors;
+    Scan.checkedBytes = 5;
+    Scan.openErrors = 2;
+    Scan.currentSpeed = 7;
+    Scan.cycle = c.cycle;
+    Scan.coveredFiles = 3;
+    Scan.indexedFiles = 9;
+    EXPECT_EQ(composeCountersLine().view(), c.line);
+  }
+}
+
+// --- the index itself ---------------------------------------------------------
+
+TEST(FileIndex, PathsAreBuiltFromTheFolderTable) {
+  FileIndex index;
+  index.clear();
+  uint32_t root = index.addFolder(FileIndex::kRoot, "");
+  uint32_t a = index.addFolder(root, "alpha");
+  uint32_t b = index.addFolder(a, "beta");
+  uint32_t c = index.addFolder(root, "\xce\xb3" "amma");  // UTF-8 kept as it is
+  ASSERT_EQ(root, FileIndex::kRoot);
+  std::string path = "left over";
+  index.folderPath(root, '\\', &path);
+  EXPECT_EQ(path, "");
+  index.folderPath(b, '\\', &path);
+  EXPECT_EQ(path, "alpha\\beta\\");
+  index.folderPath(c, '/', &path);
+  EXPECT_EQ(path, "\xce\xb3" "amma/");
+  ASSERT_TRUE(index.addFile(b, "file.bin", int64_t{5} << 32));
+  ASSERT_TRUE(index.addFile(root, "top", 1));
+  EXPECT_EQ(std::string(index.file(0).name, index.file(0).nameLength), "file.bin");
+  EXPECT_EQ(index.file(0).size, int64_t{5} << 32);
+  EXPECT_EQ(index.file(0).folder, b);
+  index.swapFiles(0, 1);
+  EXPECT_EQ(std::string(index.file(0).name, index.file(0).nameLength), "top");
+  EXPECT_EQ(index.file(1).folder, b);
+}
+
+// Names fill block after block and never straddle two; a million-file tree
+// stays within 32 bytes per file beyond its names.
+TEST(FileIndex, NamesAndMemory) {
+  FileIndex index;
+  index.clear();
+  uint32_t root = index.addFolder(FileIndex::kRoot, "");
+  constexpr int kFiles = 300000;
+  auto nameOf = [](int i) { return "name-" + std::to_string(int64_t{i} * 7919) + ".bin"; };
+  int64_t nameBytes = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = nameOf(i);
+    nameBytes += static_cast<int64_t>(name.size());
+    ASSERT_TRUE(index.addFile(root, name, i));
+  }
+  for (int i = 0; i < kFiles; ++i) {
+    const IndexedFile& f = index.file(static_cast<std::size_t>(i));
+    ASSERT_EQ(std::string_view(f.name, f.nameLength), nameOf(i)) << i;
+    ASSERT_EQ(f.size, i);
+  }
+  IndexMemory m = index.memory();
+  EXPECT_EQ(m.files, kFiles);
+  EXPECT_EQ(m.folders, 1);
+  EXPECT_EQ(m.nameBytes, nameBytes);
+  EXPECT_LE(static_cast<double>(m.allocatedBytes - m.nameBytes) / kFiles, 32.0);
+  // A cleared index keeps its blocks for the next listing; a released one
+  // holds nothing.
+  index.clear();
+  EXPECT_EQ(index.memory().allocatedBytes, m.allocatedBytes);
+  EXPECT_EQ(index.fileCount(), 0u);
+  index.release();
+  EXPECT_EQ(index.memory().allocatedBytes, 0);
+}
+
+}  // namespace
