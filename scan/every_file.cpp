@@ -5,6 +5,7 @@
 #include "platform/listing.h"
 #include "platform/window.h"
 #include "scan/engine.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 
 namespace {
@@ -18,10 +19,13 @@ constexpr uint32_t kReparsePoint = 0x400;
 constexpr int64_t kEntriesPerProgress = 4096;
 
 // A folder that cannot be listed, or whose listing breaks off, counts as one
-// opening error, here and nowhere else; `pattern` is the listing that
-// failed with `error`.
-void countUnlistableFolder([[maybe_unused]] const std::string& pattern, [[maybe_unused]] int error) {
+// opening error and one "list failed" line, here and nowhere else; `pattern`
+// is the listing that failed with `error`, the folder's path and "*.*".
+void countUnlistableFolder(const std::string& pattern, int error) {
   ++Scan.openErrors;
+  std::string_view folder(pattern);
+  folder.remove_suffix(3);
+  listFolderFailed(folder, error);
   errorLimitReached();
 }
 

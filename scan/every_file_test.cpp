@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/fake/fake.h"
+#include "scan/error_list.h"
 #include "scan/test_support.h"
 
 namespace {
@@ -214,6 +215,24 @@ TEST_F(EveryFile, FoldersThatCannotBeListed) {
     EXPECT_EQ(sorted(FakeOpens), sorted(twice));
     EXPECT_EQ(FakeOpenListings, 0);
   }
+}
+
+// With an error list, a folder that cannot be listed has its "list failed"
+// line, once for the scan however many cycles meet it; a vanished file has
+// none.
+TEST_F(EveryFile, TheErrorListNamesFoldersThatCannotBeListed) {
+  folder("R:\\", {file("R:\\", "a", 10), fakeFolderEntry("denied"), fakeEntry("vanished", 10)});
+  FakeFolders["R:\\denied\\*.*"].openError = 5;
+  s.stopAfterCycles = 3;
+  prepare();
+  ASSERT_EQ(openErrorList(Text("R:\\list.csv"), nullptr), 0);
+  runScanOfAtMost(100);
+  EXPECT_EQ(Scan.openErrors, 3);
+  const std::string& list = FakeDisk["R:\\list.csv"];
+  EXPECT_NE(list.find(",list failed,R:\\denied\\,,,,5,"), std::string::npos) << list;
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 4) << list;  // header, start, list failed, end
+  EXPECT_EQ(list.find("vanished"), std::string::npos) << list;
+  EXPECT_NE(list.find(", 2 repeated events not listed"), std::string::npos) << list;
 }
 
 TEST_F(EveryFile, StopAfterCycles) {
