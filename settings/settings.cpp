@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "settings/settings_file.h"
 
 Settings settings;
 

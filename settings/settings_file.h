@@ -1,21 +1,11 @@
-// The settings file "Readsweeper.ini" in the current directory: splitting one
-// of its lines, loading it into a record and rewriting its path and window
-// position lines.
+// The settings file "Readsweeper.ini" in the current directory: loading it
+// into a record and rewriting its path and window position lines.
 #pragma once
 
 #include <cstdint>
 
 #include "common/text.h"
 #include "settings/settings.h"
-
-struct ParsedSettingLine {
-  Text key;        // up to and including the first colon; the whole line without one
-  Text valueText;  // after the colon, less one separator when two or more characters follow
-  int32_t number = 0;        // valueText as a number; 0 when not read or invalid
-  int16_t numberError = -1;  // 0: valid; -1: not read; else where reading failed
-};
-
-ParsedSettingLine parseSettingLine(const Text& line);
 
 // The defaults, then every acceptable line of the file; without a file, the
 // defaults with the display flags of applyNoFileDefaults. A failed file

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_file.h"
+#include "settings/setting_line.h"
 
 namespace {
 
