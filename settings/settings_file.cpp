@@ -111,10 +111,11 @@ Text refreshedLine(const Text& key, const Settings& s) {
 // became UTF-8 holds its values in the legacy code page: a line that is not
 // UTF-8 is cut as single-byte text, and a value that is not UTF-8 is
 // converted (also where the separator took the lead byte of a character
-// and left the rest of it).
+// and left the rest of it). The encoding is told from the whole line: its
+// first 255 bytes may be UTF-8 where the line is not, when its only legacy
+// letters sit at the cut.
 void applyFileLine(Settings& s, std::string_view bytes) {
-  Text line(bytes);
-  if (!isValidUtf8(line.view())) line = Text(bytes.substr(0, Text::kMax));
+  Text line = isValidUtf8(bytes) ? Text(bytes) : Text(bytes.substr(0, Text::kMax));
   ParsedSettingLine parsed = parseSettingLine(line);
   if (!isValidUtf8(parsed.valueText.view())) parsed.valueText = legacyTextToUtf8(parsed.valueText.view());
   applySettingLine(s, line, parsed);
