@@ -45,3 +45,7 @@ int deleteFile(const char* path);
 
 // Puts `from` in the place of `to` in one atomic step, replacing `to`.
 int replaceFile(const char* from, const char* to);
+
+// The system's code for a file too large for a program that reads it whole:
+// ERROR_FILE_TOO_LARGE on Windows, EFBIG on POSIX.
+extern const int kFileTooLarge;

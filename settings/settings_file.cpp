@@ -14,6 +14,9 @@ constexpr const char* kSettingsName = "Readsweeper.ini";
 constexpr const char* kTempName = "Readsweeper.tmp";
 constexpr char kCtrlZ = 26;
 constexpr uint32_t kChunk = 16 * 1024;
+// A settings file is a few hundred bytes; one of more than this is no
+// settings file, and reading it would only exhaust the memory.
+constexpr std::size_t kLargestFile = 16 * 1024 * 1024;
 
 // One line of a file held in memory: its bytes without the line end, and
 // where the next line starts.
@@ -49,7 +52,8 @@ struct Places {
   uint32_t close;
 };
 
-// Reads the whole file; settings files are a few hundred bytes.
+// Reads the whole file; one larger than kLargestFile is refused with the
+// system's code for a file too large.
 void readWholeFile(const char* name, const Places& places, std::string* content) {
   FileHandle file = kNoFile;
   int error = openFileForReading(name, &file);
@@ -60,6 +64,7 @@ void readWholeFile(const char* name, const Places& places, std::string* content)
     error = readFile(file, chunk, kChunk, &got);
     if (error != 0) fatalError(error, places.read);
     if (got == 0) break;
+    if (content->size() + got > kLargestFile) fatalError(kFileTooLarge, places.read);
     content->append(chunk, got);
   }
   error = closeFile(file);

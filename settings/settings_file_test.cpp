@@ -241,6 +241,29 @@ TEST(SettingsFileDeathTest, AFailedSaveLeavesTheFileWhole) {
 #endif
 }
 
+// A file far larger than any settings file is refused before it can take
+// all the memory; one of the largest size allowed still loads.
+TEST(SettingsFileDeathTest, AHugeFileIsRefusedWithItsOwnCode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the report is a message box";
+#else
+  ScopedTempDir dir;
+  const std::size_t largest = 16 * 1024 * 1024;
+  std::string content = "show setup\r\n";
+  content.resize(largest, 'x');
+  writeTestFile(kIni, content);
+  Settings s;
+  loadSettings(s);
+  EXPECT_TRUE(s.showSetup);
+  writeTestFile(kIni, content + "x");
+  const std::string code = std::to_string(kFileTooLarge);
+  EXPECT_EXIT(loadSettings(s), testing::ExitedWithCode(kFileTooLarge), "^Runtime error " + code + " at 0x00000102\n$");
+  EXPECT_EXIT(saveSettings(s), testing::ExitedWithCode(kFileTooLarge), "^Runtime error " + code + " at 0x00000202\n$");
+  EXPECT_EQ(readTestFile(kIni).size(), largest + 1);
+  EXPECT_FALSE(testEntryExists(kTmp));
+#endif
+}
+
 // The file layer itself, as the settings file and the scan use it.
 TEST(FileLayer, ReadsWritesPositionsAndReplaces) {
   ScopedTempDir dir;

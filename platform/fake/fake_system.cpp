@@ -218,6 +218,8 @@ int replaceFile(const char* from, const char* to) {
   return 0;
 }
 
+const int kFileTooLarge = 223;  // Windows' code, like the others here
+
 void fatalError(int code, uint32_t place) {
   std::fprintf(stderr, "Runtime error %d at 0x%08X on the scripted disk\n", code, static_cast<unsigned>(place));
   std::abort();

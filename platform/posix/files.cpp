@@ -40,6 +40,8 @@ int descriptor(FileHandle file) { return static_cast<int>(file); }
 
 }  // namespace
 
+const int kFileTooLarge = EFBIG;
+
 int findEntryByName(const char* name, Text* storedName) {
   struct stat st;
   // lstat: a dangling link or any other kind of entry counts as found.

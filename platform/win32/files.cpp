@@ -24,6 +24,8 @@ FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); 
 
 }  // namespace
 
+const int kFileTooLarge = ERROR_FILE_TOO_LARGE;
+
 int findEntryByName(const char* name, Text* storedName) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(pathFor(name), &found);
