@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/text.h"
 
@@ -43,7 +44,13 @@ int closeFile(FileHandle file);
 
 int deleteFile(const char* path);
 
-// Puts `from` in the place of `to` in one atomic step, replacing `to`.
+// The full path of the file that `path` leads to, every symbolic link on
+// the way followed: a link's final target, or the file's own path.
+int findLinkTarget(const char* path, std::string* target);
+
+// Puts `from` in the place of `to` in one atomic step, replacing `to`. The
+// new file keeps what `to` was: its attributes and security descriptor on
+// Windows, its mode and (where the system lets it) its owner on POSIX.
 int replaceFile(const char* from, const char* to);
 
 // The system's code for a file too large for a program that reads it whole:

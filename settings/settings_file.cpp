@@ -148,8 +148,13 @@ void loadSettings(Settings& s) {
 void saveSettings(const Settings& s) {
   Text name;
   if (findEntryByName(kSettingsName, &name) != 0) return;  // never created here
+  // A link is followed to the file it leads to, and that file is replaced:
+  // replacing the link itself would leave its target with the old content.
+  std::string target;
+  int error = findLinkTarget(name.c_str(), &target);
+  if (error != 0) fatalError(error, kPlaceSaveTarget);
   std::string content;
-  readWholeFile(name.c_str(), {kPlaceSaveOpen, kPlaceSaveRead, kPlaceSaveClose}, &content);
+  readWholeFile(target.c_str(), {kPlaceSaveOpen, kPlaceSaveRead, kPlaceSaveClose}, &content);
 
   // Only the three refreshed kinds of line change. Every other line keeps
   // its bytes, however long, and gets CR LF as its end; from a later line
@@ -169,7 +174,10 @@ void saveSettings(const Settings& s) {
   } while (nextLineAt(content, at));
   if (at < content.size()) rewritten.append(content, at, std::string::npos);
 
-  writeWholeFile(kTempName, rewritten);
-  int error = replaceFile(kTempName, name.c_str());
+  // Beside the target, so that the replace stays within one folder and so
+  // one atomic rename, also where the link leads to another disk.
+  std::string temp = target.substr(0, target.find_last_of("\\/") + 1) + kTempName;
+  writeWholeFile(temp.c_str(), rewritten);
+  error = replaceFile(temp.c_str(), target.c_str());
   if (error != 0) fatalError(error, kPlaceReplace);
 }

@@ -14,8 +14,11 @@ void loadSettings(Settings& s);
 
 // Rewrites the "check files:" and the two window position lines from `s`,
 // keeping every other line, through "Readsweeper.tmp" and one atomic
-// replace. Does nothing when there is no settings file. A failed file
-// operation ends the program through fatalError.
+// replace that keeps what the file was (attributes, security, mode, owner).
+// A settings file that is a symbolic link stays one: the link's target is
+// rewritten, through a temporary file beside it. Does nothing when there is
+// no settings file. A failed file operation ends the program through
+// fatalError.
 void saveSettings(const Settings& s);
 
 // The places that a fatal report names, one per file operation.
@@ -26,6 +29,7 @@ enum SettingsFilePlace : uint32_t {
   kPlaceSaveOpen = 0x00000201,
   kPlaceSaveRead = 0x00000202,
   kPlaceSaveClose = 0x00000203,
+  kPlaceSaveTarget = 0x00000204,
   kPlaceTempCreate = 0x00000211,
   kPlaceTempWrite = 0x00000212,
   kPlaceTempFlush = 0x00000213,

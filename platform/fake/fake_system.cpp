@@ -209,6 +209,13 @@ int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle :
 
 int deleteFile(const char* path) { return FakeDisk.erase(path) == 1 ? 0 : kFileNotFound; }
 
+// The scripted disk has no links.
+int findLinkTarget(const char* path, std::string* target) {
+  if (FakeDisk.find(path) == FakeDisk.end()) return kFileNotFound;
+  target->assign(path);
+  return 0;
+}
+
 int replaceFile(const char* from, const char* to) {
   auto found = FakeDisk.find(from);
   if (found == FakeDisk.end()) return kFileNotFound;

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 
 // The program writes its paths with backslashes; here they become slashes.
 // Every failure returns errno as it was right after the failing call, never
@@ -139,9 +140,29 @@ int deleteFile(const char* path) {
   return 0;
 }
 
+int findLinkTarget(const char* path, std::string* target) {
+  PosixPath posix(path);
+  if (!posix.fits) return ENAMETOOLONG;
+  char resolved[PATH_MAX];
+  if (realpath(posix.text, resolved) == nullptr) return lastError();
+  target->assign(resolved);
+  return 0;
+}
+
 int replaceFile(const char* from, const char* to) {
   PosixPath posixFrom(from), posixTo(to);
   if (!posixFrom.fits || !posixTo.fits) return ENAMETOOLONG;
+  struct stat old;
+  if (stat(posixTo.text, &old) == 0) {
+    // Only a privileged process may give a file to another owner or group;
+    // without the privilege the new file stays the writer's, as any file
+    // it writes would.
+    if (chown(posixFrom.text, old.st_uid, old.st_gid) != 0 && errno != EPERM) return lastError();
+    // After the owner: a change of owner may clear mode bits.
+    if (chmod(posixFrom.text, old.st_mode & 07777) != 0) return lastError();
+  } else if (errno != ENOENT) {
+    return lastError();
+  }
   if (rename(posixFrom.text, posixTo.text) != 0) return lastError();
   return 0;
 }
