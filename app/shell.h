@@ -21,7 +21,7 @@ extern HFONT BoldFont;
 // Client area of MainWindow as it was right after creation.
 extern RECT ClientRect;
 
-// The running scan's block buffer and the latest worker (scan_start.cpp).
+// The running scan's block buffer and the latest worker (window_proc.cpp).
 extern char* readBuffer;
 extern int64_t readBufferSize;
 extern HANDLE WorkerHandle;

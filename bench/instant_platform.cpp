@@ -23,7 +23,6 @@ int writeFile(FileHandle, const void*, uint32_t) { return 5; }
 int flushFile(FileHandle) { return 0; }
 int positionFile(FileHandle, int64_t) { return 0; }
 int closeFile(FileHandle) { return 0; }
-int deleteFile(const char*) { return 5; }
 int findLinkTarget(const char*, std::string*) { return 2; }
 int replaceFile(const char*, const char*) { return 5; }
 const int kFileTooLarge = 223;

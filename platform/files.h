@@ -42,8 +42,6 @@ int positionFile(FileHandle file, int64_t offset);
 
 int closeFile(FileHandle file);
 
-int deleteFile(const char* path);
-
 // The full path of the file that `path` leads to, every symbolic link on
 // the way followed: a link's final target, or the file's own path.
 int findLinkTarget(const char* path, std::string* target);

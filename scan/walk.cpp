@@ -28,7 +28,6 @@ int openListing() {
 // so the first entry of a listing can be picked but never descended into.
 PickResult pickEntry() {
   Scan.subPath.clear();
-  Scan.placeholder = false;
   if (openListing() != 0) return PickResult::None;
   const Settings& s = Scan.settings;
   for (;;) {
@@ -44,7 +43,6 @@ PickResult pickEntry() {
     if (openListing() != 0) {
       // The entry stands for the folder that could not be listed: its name
       // is the whole pattern, so a check of it fails to open.
-      Scan.placeholder = true;
       Scan.entry.name = Scan.pattern;
       Scan.entry.attributes = kPlaceholderAttributes;
       Scan.entry.size = folderSize;

@@ -207,8 +207,6 @@ int writeFile(FileHandle file, const void* bytes, uint32_t size) {
 
 int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle : 0; }
 
-int deleteFile(const char* path) { return FakeDisk.erase(path) == 1 ? 0 : kFileNotFound; }
-
 // The scripted disk has no links.
 int findLinkTarget(const char* path, std::string* target) {
   if (FakeDisk.find(path) == FakeDisk.end()) return kFileNotFound;

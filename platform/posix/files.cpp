@@ -133,13 +133,6 @@ int closeFile(FileHandle file) {
   return 0;
 }
 
-int deleteFile(const char* path) {
-  PosixPath posix(path);
-  if (!posix.fits) return ENAMETOOLONG;
-  if (unlink(posix.text) != 0) return lastError();
-  return 0;
-}
-
 int findLinkTarget(const char* path, std::string* target) {
   PosixPath posix(path);
   if (!posix.fits) return ENAMETOOLONG;

@@ -102,11 +102,6 @@ int closeFile(FileHandle file) {
   return 0;
 }
 
-int deleteFile(const char* path) {
-  if (!DeleteFileW(pathFor(path))) return lastError();
-  return 0;
-}
-
 int findLinkTarget(const char* path, std::string* target) {
   // No access is asked for: only the name of what the path leads to.
   HANDLE h = CreateFileW(pathFor(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

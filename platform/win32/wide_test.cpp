@@ -182,8 +182,8 @@ TEST_F(LongTree, CreateListOpenReadReplaceAndDelete) {
   EXPECT_EQ(replaceFile((folder + names[0]).c_str(), (folder + names[1]).c_str()), 0);
   Text stored;
   EXPECT_NE(findEntryByName((folder + names[0]).c_str(), &stored), 0);
-  EXPECT_EQ(deleteFile((folder + names[1]).c_str()), 0);
-  EXPECT_EQ(deleteFile((folder + names[2]).c_str()), 0);
+  EXPECT_TRUE(DeleteFileW(systemPath((folder + names[1]).c_str()).c_str()));
+  EXPECT_TRUE(DeleteFileW(systemPath((folder + names[2]).c_str()).c_str()));
   EXPECT_EQ(listFirst((folder + "*.bin").c_str(), &listing, &entry), ERROR_FILE_NOT_FOUND);
 }
 
