@@ -66,9 +66,19 @@ TEST(Wide, WindowTextsInACodePage) {
 }
 
 TEST(Wide, LongPathForm) {
-  EXPECT_EQ(longPathForm(L"C:\\a\\b"), L"\\\\?\\C:\\a\\b");
-  EXPECT_EQ(longPathForm(L"\\\\server\\share\\a"), L"\\\\?\\UNC\\server\\share\\a");
-  EXPECT_EQ(longPathForm(L"\\\\?\\C:\\a"), L"\\\\?\\C:\\a");
+  const struct {
+    const wchar_t* full;
+    const wchar_t* prefixed;
+  } cases[] = {
+      {L"C:\\a\\b", L"\\\\?\\C:\\a\\b"},
+      {L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
+      {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
+  };
+  std::wstring out = L"left from before";
+  for (const auto& c : cases) {
+    longPathForm(c.full, &out);
+    EXPECT_EQ(out, c.prefixed);
+  }
 }
 
 std::wstring currentFolder() {
