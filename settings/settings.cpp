@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string_view>
 
-
 Settings settings;
 
 void setDefaultSettings(Settings& s) { s = Settings(); }
