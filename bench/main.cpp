@@ -79,9 +79,24 @@ std::string number(double value, const char* prefix = "") {
   return text;
 }
 
-std::string ratio(double value, const char* of) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.3f of %s", value, of);
+// A ratio over the trials: the one of the fastest runs, and the lowest and
+// highest of the trials' own, which tell a real difference from noise.
+struct Ratio {
+  double best = 0;
+  double lowest = 0;
+  double highest = 0;
+  int trials = 0;
+
+  void addTrial(double value) {
+    lowest = trials == 0 ? value : std::min(lowest, value);
+    highest = trials == 0 ? value : std::max(highest, value);
+    ++trials;
+  }
+};
+
+std::string ratio(const Ratio& r, const char* of) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.3f of %s (trials %.3f to %.3f)", r.best, of, r.lowest, r.highest);
   return text;
 }
 
@@ -129,6 +144,7 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   int64_t limit = calibrate(root, setup, seed, durations.samplerSeconds);
   Settings s = settingsFor(setup, limit);
   SamplerRun reference, engine;
+  Ratio engineRatio;
   for (int trial = 0; trial < durations.trials; ++trial) {
     // Each goes first in every other trial, so that neither profits from
     // what the other left in the caches.
@@ -147,9 +163,12 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
                    root, e.bytes, r.bytes, e.openErrors, e.readErrors, r.openErrors, r.readErrors);
       return false;
     }
+    // Both did the same work: the ratio of their rates is that of their times.
+    engineRatio.addTrial(r.seconds / e.seconds);
     if (trial == 0 || r.seconds < reference.seconds) reference = r;
     if (trial == 0 || e.seconds < engine.seconds) engine = e;
   }
+  engineRatio.best = reference.seconds / engine.seconds;
   // Same seed, same settings, same bytes, errors and generator state: the
   // engine made the reference's checks and block reads.
   engine.checks = reference.checks;
@@ -158,9 +177,8 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   row(treeLabel, setup, platform, "reference", number(perSecond(reference.checks, reference)),
       number(perSecond(reference.blocks, reference)), perSecond(reference.bytes, reference), "",
       sample(reference.checks, reference.seconds));
-  double engineChecks = perSecond(engine.checks, engine);
-  row(treeLabel, setup, platform, "engine", number(engineChecks), number(perSecond(engine.blocks, engine)),
-      perSecond(engine.bytes, engine), ratio(engineChecks / perSecond(reference.checks, reference), "reference"),
+  row(treeLabel, setup, platform, "engine", number(perSecond(engine.checks, engine)),
+      number(perSecond(engine.blocks, engine)), perSecond(engine.bytes, engine), ratio(engineRatio, "reference"),
       sample(engine.checks, engine.seconds));
 
   if (!programAvailable()) return true;
@@ -170,7 +188,9 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   // settings.
   int64_t programLimit = std::min<int64_t>(static_cast<int64_t>(perSecond(engine.bytes, engine) * durations.programSeconds),
                                            kLargestLimit);
+  double engineBytes = perSecond(engine.bytes, engine);
   ProgramRun best;
+  Ratio programRatio;
   for (int trial = 0; trial < durations.trials; ++trial) {
     ProgramRun p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize,
                               static_cast<int32_t>(programLimit));
@@ -178,10 +198,11 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
       std::fprintf(stderr, "bench: the program's scan of %s did not end as expected\n", root);
       return false;
     }
+    programRatio.addTrial(p.bytes / p.seconds / engineBytes);
     if (trial == 0 || p.bytes / p.seconds > best.bytes / best.seconds) best = p;
   }
   double programBytes = best.bytes / best.seconds;
-  double engineBytes = perSecond(engine.bytes, engine);
+  programRatio.best = programBytes / engineBytes;
   double checksPerByte = static_cast<double>(engine.checks) / static_cast<double>(engine.bytes);
   double blocksPerByte = static_cast<double>(engine.blocks) / static_cast<double>(engine.bytes);
   // Over a few walks the program's own draws weigh more than its speed.
@@ -189,7 +210,7 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   bool comparable = programChecks >= kFewestChecks && engine.checks >= kFewestChecks;
   row(treeLabel, setup, platform, "program", number(programBytes * checksPerByte, "~"),
       number(programBytes * blocksPerByte, "~"), programBytes,
-      comparable ? ratio(programBytes / engineBytes, "engine") : "too few checks to compare",
+      comparable ? ratio(programRatio, "engine") : "too few checks to compare",
       sample(static_cast<int64_t>(best.bytes * checksPerByte), best.seconds, "~"));
   return true;
 }
@@ -212,10 +233,12 @@ int main(int argc, char** argv) {
     std::printf("| tree | settings | platform | sampler | checks/s | blocks/s | MB/s | ratio | checks timed |\n");
     std::printf("|---|---|---|---|---:|---:|---:|---|---:|\n");
   }
-  // Under Wine every system call costs more and the whole program has to
-  // run too, so fewer and longer runs; the program's own runs are longer
-  // still, since they include its start and it draws from its own seed.
-  Durations durations = programAvailable() ? Durations{6, 0.6, 3.0} : Durations{8, 0.4, 0};
+  // Under Wine every system call costs more, the rates move more from run
+  // to run, and the whole program has to run too: fewer runs, each of at
+  // least 3 s, so that a trial times thousands of checks on the tree rather
+  // than hundreds. The program's own runs include its start, and it draws
+  // from its own seed.
+  Durations durations = programAvailable() ? Durations{3, 3.5, 3.5} : Durations{8, 0.4, 0};
   struct Tree {
     const char* label;
     const char* root;
