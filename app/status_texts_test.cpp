@@ -168,7 +168,14 @@ TEST(StatusTexts, AWorkerAndAWindowAtFullSpeed) {
     workerDone.store(true);
   });
   std::string shownAtFlush[3];
+  // Once the worker is done, a few ticks end the pacing; a window that went
+  // on showing texts would never stop.
+  int turnsAfterTheWorker = 0;
   for (;;) {
+    if (workerDone.load() && ++turnsAfterTheWorker > 1000) {
+      ADD_FAILURE() << "the pacing did not end";
+      break;
+    }
     if (flushAsked.load() && !flushDone.load()) {
       showStatusTexts(StatusTextsEvent::Flush);
       for (int i = 0; i < 3; ++i) shownAtFlush[i] = lastShown[i];
