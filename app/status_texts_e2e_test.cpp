@@ -14,7 +14,7 @@ void makeFiles(const std::string& folder, int count) {
 TEST_F(Readsweeper, StatusTextsFollowAScanAndEndWithItsLastCounts) {
   makeFiles(data, 40);
   // One-byte blocks: the scan stops at exactly the limit.
-  writeIni({"check files: " + data, "stop after checked: 30000", "window refresh: 100", "show checked bytes", "show full file size",
+  writeIni({"check files: " + data, "stop after checked: 3000", "window refresh: 100", "show checked bytes", "show full file size",
             "show open errors", "show read errors", "show file name"});
   start();
   press();
@@ -25,7 +25,7 @@ TEST_F(Readsweeper, StatusTextsFollowAScanAndEndWithItsLastCounts) {
   EXPECT_TRUE(waitUntil([&] { return textOf(fileLine).rfind('"' + data, 0) == 0; })) << textOf(fileLine);
   ASSERT_TRUE(waitUntil([&] { return idle(); }, 60000));
   // The first look after the button reads "Start" again.
-  EXPECT_EQ(textOf(countersLine), "checked 30000B, opening errors: 0, reading errors: 0");
+  EXPECT_EQ(textOf(countersLine), "checked 3000B, opening errors: 0, reading errors: 0");
   EXPECT_EQ(closeAndWait(), 0);
 }
 
