@@ -108,13 +108,15 @@ TEST(StatusTexts, ShownAfterAQuietSpellAndThenPaced) {
       {"a flush shows what waits and leaves the pacing alone", Flush, file, "", 1, false, "CountersLine d"},
       {"the wake-up after it starts the pacing all the same", WakeUp, file, "", 0, true, ""},
       {"", Tick, file, "", 0, false, ""},
-      {"a text put while the last tick ends the pacing is shown at once", Put, file, "e", 1, false, ""},
+      {"", Put, file, "e", 1, false, ""},
       {"", WakeUp, file, "", 0, true, "FileLine e"},
-      {"", TickWhileAPutComes, file, "f", 0, true, "FileLine f"},
+      {"a text put while a tick ends the pacing is shown at once, and paced", TickWhileAPutComes, file, "f", 0,
+       true, "FileLine f"},
       {"", Tick, file, "", 0, false, ""},
   };
+  int number = 0;
   for (const Step& step : steps) {
-    SCOPED_TRACE(step.what[0] != '\0' ? step.what : step.text);
+    SCOPED_TRACE("step " + std::to_string(++number) + ": " + step.what);
     shownNow.clear();
     switch (step.action) {
       case Put: putStatusText(step.control, step.text); break;
@@ -132,7 +134,6 @@ TEST(StatusTexts, ShownAfterAQuietSpellAndThenPaced) {
   }
   EXPECT_EQ(wakeUpsWhilePending.load(), 0);
 }
-
 
 // A text that shows which number it carries in every byte, so that a text
 // torn between two puts shows.

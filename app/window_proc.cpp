@@ -87,7 +87,8 @@ void startScan() {
 }
 
 POINT workspaceToScreen(POINT point, const MONITORINFO& monitor) {
-  return {point.x + monitor.rcWork.left - monitor.rcMonitor.left, point.y + monitor.rcWork.top - monitor.rcMonitor.top};
+  return {point.x + monitor.rcWork.left - monitor.rcMonitor.left,
+          point.y + monitor.rcWork.top - monitor.rcMonitor.top};
 }
 
 POINT closingPosition(HWND window) {

@@ -101,9 +101,9 @@ TEST_F(WorkerFixture, RootFromTheDefaultPathWhenTheTextHasNoFolder) {
   }
 }
 
-// Each scan starts from zero: counts, the title's percentage and the file
-// line's position left by the scan before never show in the next one.
-// Scans of a file that cannot be opened and of a healthy one take turns.
+// Each scan starts from zero: the counts and the title's percentage of the
+// scan before never show in the next one. Scans of a file that cannot be
+// opened and of a healthy one take turns.
 TEST_F(WorkerFixture, EachScanStartsItsCountsAfresh) {
   FakeFolders["R:\\bad\\*.*"] = {{fakeEntry("f", 1000)}};
   FakeFolders["R:\\good\\*.*"] = {{fakeEntry("f", 1000)}};
