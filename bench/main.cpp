@@ -135,6 +135,13 @@ struct Durations {
   double programSeconds;  // planned for one run of the program
 };
 
+// A limit of checked bytes for a run that took `seconds` on `limit` to take
+// a good deal more than `wanted`.
+int64_t moreWork(int64_t limit, double seconds, double wanted) {
+  double more = 1.25 * wanted / std::max(seconds, 1e-6);
+  return std::min<int64_t>(static_cast<int64_t>(static_cast<double>(limit) * more) + 1, kLargestLimit);
+}
+
 // Runs the reference and the engine `trials` times on the same draws and
 // keeps the fastest run of each, the spread of their ratio, and the
 // shortest run of all. False when the two did different work.
@@ -190,8 +197,7 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
       return false;
     }
     if (shortest >= durations.shortestRun || attempt == 3 || limit >= kLargestLimit) break;
-    double more = 1.25 * durations.shortestRun / std::max(shortest, 1e-6);
-    limit = std::min<int64_t>(static_cast<int64_t>(static_cast<double>(limit) * more) + 1, kLargestLimit);
+    limit = moreWork(limit, shortest, durations.shortestRun);
   }
   // Same seed, same settings, same bytes, errors and generator state: the
   // engine made the reference's checks and block reads.
@@ -216,11 +222,16 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   ProgramRun best;
   Ratio programRatio;
   for (int trial = 0; trial < durations.trials; ++trial) {
-    ProgramRun p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize,
-                              static_cast<int32_t>(programLimit));
-    if (!p.ok) {
-      std::fprintf(stderr, "bench: the program's scan of %s did not end as expected\n", root);
-      return false;
+    // A run too short is made again on more work, as the samplers' are.
+    ProgramRun p;
+    for (int attempt = 0;; ++attempt) {
+      p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize, static_cast<int32_t>(programLimit));
+      if (!p.ok) {
+        std::fprintf(stderr, "bench: the program's scan of %s did not end as expected\n", root);
+        return false;
+      }
+      if (p.seconds >= durations.shortestRun || attempt == 3 || programLimit >= kLargestLimit) break;
+      programLimit = moreWork(programLimit, p.seconds, durations.shortestRun);
     }
     programRatio.addTrial(p.bytes / p.seconds / engineBytes);
     if (trial == 0 || p.bytes / p.seconds > best.bytes / best.seconds) best = p;
