@@ -143,6 +143,13 @@ int replaceFile(const char* from, const char* to) {
   // Whatever ReplaceFileW refused, the move finishes the replacement as the
   // program always made it; its code is the one reported.
   DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (!MoveFileExW(wideFrom, wideTo, moveFlags)) return lastError();
+  if (!MoveFileExW(wideFrom, wideTo, moveFlags)) {
+    int error = lastError();
+    // The new file stays behind; hidden, the next rewrite could not empty it
+    // (CREATE_ALWAYS refuses a hidden file). Whether this succeeds changes
+    // nothing of what is reported.
+    SetFileAttributesW(wideFrom, FILE_ATTRIBUTE_NORMAL);
+    return error;
+  }
   return 0;
 }

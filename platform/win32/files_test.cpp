@@ -44,11 +44,13 @@ TEST(Win32Files, AReplacedFileKeepsItsAttributes) {
 }
 
 // A reader that shares only reading keeps the file in place: it stays whole,
-// and so does the file that was to replace it.
+// and so does the file that was to replace it, which the next rewrite can
+// make again even when the file it was to replace is hidden.
 TEST(Win32Files, AFileOpenInAReaderIsNotReplaced) {
   ScopedTempDir dir;
   writeTestFile("s.ini", "old");
   writeTestFile("s.tmp", "new");
+  ASSERT_TRUE(SetFileAttributesA("s.ini", FILE_ATTRIBUTE_HIDDEN));
   HANDLE reader = CreateFileA("s.ini", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   std::string target;
@@ -58,6 +60,15 @@ TEST(Win32Files, AFileOpenInAReaderIsNotReplaced) {
   CloseHandle(reader);
   EXPECT_EQ(readTestFile("s.ini"), "old");
   EXPECT_EQ(readTestFile("s.tmp"), "new");
+  // Windows refuses to empty a hidden file that is created without the
+  // hidden attribute.
+  EXPECT_EQ(GetFileAttributesA("s.tmp") & kWatched, 0u);
+  FileHandle again = kNoFile;
+  EXPECT_EQ(createFileForWriting(temp.c_str(), &again), 0);
+  if (again != kNoFile) {
+    EXPECT_EQ(closeFile(again), 0);
+  }
+  SetFileAttributesA("s.ini", FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
