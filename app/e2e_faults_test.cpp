@@ -321,6 +321,23 @@ TEST_F(Readsweeper, ScannedFilesAreNeverWrittenAndStayReadableByOthers) {
   }
 }
 
+// A settings file that is a symbolic link (made on the Linux side) stays
+// one: the file it leads to is rewritten, through a temporary file beside
+// that file; one beside the link could not be made, as a folder of its name
+// is in the way.
+TEST_F(ScanFaults, ASettingsFileThatIsALinkStaysOne) {
+  const std::string folder = tree + "settings-link\\";
+  const std::string target = tree + "settings-target\\linked.ini";
+  start(folder);
+  EXPECT_EQ(textOf(pathEdit), "old");
+  type(data);
+  EXPECT_EQ(closeAndWait(), 0);
+  const std::string saved = lines({"show setup", "check files: " + data});
+  EXPECT_EQ(readFileBytes(target), saved);
+  EXPECT_EQ(readFileBytes(folder + "Readsweeper.ini"), saved);
+  EXPECT_FALSE(exists(tree + "settings-target\\Readsweeper.tmp"));
+}
+
 // --- settings files that cannot be rewritten ----------------------------------
 // A read-only settings file cannot be made here: the tests run as root, and
 // Wine lets root write and replace a read-only file. Locks and a folder in

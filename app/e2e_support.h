@@ -180,12 +180,14 @@ class Readsweeper : public ::testing::Test {
   void writeIni(const std::vector<std::string>& content) { writeFileBytes(iniPath(), lines(content)); }
   std::string ini() const { return readFileBytes(iniPath()); }
 
-  void launch() {
+  // In `folder`, or in the test's own folder when none is given.
+  void launch(const std::string& folder = "") {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string program = programPath();
+    const std::string& workingFolder = folder.empty() ? dir : folder;
     ASSERT_TRUE(CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               dir.c_str(), &startup, &process))
+                               workingFolder.c_str(), &startup, &process))
         << program << " error " << GetLastError();
   }
 
@@ -196,8 +198,8 @@ class Readsweeper : public ::testing::Test {
   }
 
   // Starts the program and waits for its window with all six controls.
-  void start() {
-    launch();
+  void start(const std::string& folder = "") {
+    launch(folder);
     ASSERT_TRUE(waitUntil([&] {
       main = topLevel("Readsweeper");
       return main && childrenOf(main).size() == 6;

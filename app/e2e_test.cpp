@@ -240,6 +240,24 @@ TEST_F(Readsweeper, SettingsEditedDuringScanApplyToTheNextOne) {
   EXPECT_EQ(closeAndWait(), 0);
 }
 
+// Edits made while the program is idle wait for the reload while the next
+// scan stops: a start works with the settings the program holds.
+TEST_F(Readsweeper, SettingsEditedWhileIdleWaitForTheNextStop) {
+  writeIni({"show setup", "check files: " + data});
+  start();
+  writeIni({"show setup", "check files: " + data, "bytes to read at once: 512"});
+  settle();
+  startScanByButton();
+  EXPECT_EQ(textOf(settingsLine), "settings: 1 bytes at once ");
+  // The start rewrote the file and kept the edit in it.
+  EXPECT_EQ(ini(), lines({"show setup", "check files: " + data, "bytes to read at once: 512"}));
+  stopScanByButton();
+  startScanByButton();
+  EXPECT_EQ(textOf(settingsLine), "settings: 512 bytes at once ");
+  stopScanByButton();
+  EXPECT_EQ(closeAndWait(), 0);
+}
+
 TEST_F(FatalReport, SettingsFileThatIsAFolder) {
   ASSERT_TRUE(CreateDirectoryA(iniPath().c_str(), nullptr));
   launch();

@@ -43,7 +43,11 @@ void endRunningScan() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+void startProgram() {
+  // A drive without a medium (a card reader, an optical drive) must fail a
+  // probe or an open with an error code like any other: the system's "no
+  // disk" box would stall the worker until someone clicked it.
+  SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   loadSettings(settings);
   registerWindowClass();
   MainWindow = createMainWindow();
@@ -52,19 +56,37 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   ScanState.store(0);
   lastSpeed = 0;
   applyStartupSettings();
+}
 
+int runMessageLoop(MessageSource next) {
   MSG message = {};
-  while (GetMessageA(&message, nullptr, 0, 0)) {
+  for (;;) {
+    BOOL got = next(&message, nullptr, 0, 0);
+    // 0 is the quit message. -1 is a failure, after which no message would
+    // come: taken for one, it would spin the loop for ever.
+    if (got == 0) return static_cast<int>(message.wParam & 0xFF);
+    if (got < 0) {
+      DWORD error = GetLastError();
+      return error != 0 ? static_cast<int>(error) : 1;
+    }
     TranslateMessage(&message);
     DispatchMessageA(&message);
     // While a scan stops, hand edits of the settings file come in for the
     // next one.
     if (ScanState.load() < 0) loadSettings(settings);
   }
+}
 
+void endProgram() {
   if (ScanState.load() != 0) endRunningScan();
   saveSettings(settings);
   destroyControls();
   deleteFonts();
-  return static_cast<int>(message.wParam & 0xFF);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  startProgram();
+  int exitCode = runMessageLoop(GetMessageA);
+  endProgram();
+  return exitCode;
 }

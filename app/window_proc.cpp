@@ -2,10 +2,13 @@
 // closing. And the start of a scan.
 #include <cstdlib>
 
+// The control names are declared before the handles of the same names.
+#include "app/status_texts.h"
+// (keep this order)
 #include "app/shell.h"
 #include "platform/listing.h"
-#include "scan/error_list.h"
 #include "platform/memory.h"
+#include "scan/error_list.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -105,20 +108,48 @@ void startScan() {
   if (!WorkerHandle) refuseStart();
 }
 
+POINT workspaceToScreen(POINT point, const MONITORINFO& monitor) {
+  return {point.x + monitor.rcWork.left - monitor.rcMonitor.left,
+          point.y + monitor.rcWork.top - monitor.rcMonitor.top};
+}
+
+POINT closingPosition(HWND window) {
+  WINDOWPLACEMENT placement = {};
+  placement.length = sizeof placement;
+  if (IsIconic(window) && GetWindowPlacement(window, &placement)) {
+    POINT corner = {placement.rcNormalPosition.left, placement.rcNormalPosition.top};
+    // A placement counts from the work area of the window's monitor (which
+    // a task bar at the top or the left moves); a window position from
+    // the monitor's corner.
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      corner = workspaceToScreen(corner, monitor);
+    }
+    return corner;
+  }
+  RECT outer = {};
+  GetWindowRect(window, &outer);
+  return {outer.left, outer.top};
+}
+
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY: {
-      RECT outer = {};
-      GetWindowRect(window, &outer);
-      settings.windowX = static_cast<int16_t>(outer.left);
-      settings.windowY = static_cast<int16_t>(outer.top);
+      POINT corner = closingPosition(window);
+      settings.windowX = static_cast<int16_t>(corner.x);
+      settings.windowY = static_cast<int16_t>(corner.y);
       PostQuitMessage(0);
       return 0;
     }
     case kStatusTextsMessage:
+      showStatusTexts(StatusTextsEvent::Posted);
+      return 0;
     case kStatusTextsFlush:
+      showStatusTexts(StatusTextsEvent::Flush);
+      return 0;
     case WM_TIMER:
-      showStatusTexts(message);
+      showStatusTexts(StatusTextsEvent::Tick);
       return 0;
     case WM_COMMAND: {
       HWND control = reinterpret_cast<HWND>(lParam);

@@ -80,9 +80,24 @@ std::string number(double value, const char* prefix = "") {
   return text;
 }
 
-std::string ratio(double value, const char* of) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.3f of %s", value, of);
+// A ratio over the trials: the one of the fastest runs, and the lowest and
+// highest of the trials' own, which tell a real difference from noise.
+struct Ratio {
+  double best = 0;
+  double lowest = 0;
+  double highest = 0;
+  int trials = 0;
+
+  void addTrial(double value) {
+    lowest = trials == 0 ? value : std::min(lowest, value);
+    highest = trials == 0 ? value : std::max(highest, value);
+    ++trials;
+  }
+};
+
+std::string ratio(const Ratio& r, const char* of) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.3f of %s (trials %.3f to %.3f)", r.best, of, r.lowest, r.highest);
   return text;
 }
 
@@ -116,21 +131,25 @@ std::string sample(int64_t checks, double seconds, const char* prefix = "") {
 
 struct Durations {
   int trials;             // of each sampler, the fastest counts
-  double samplerSeconds;  // of one run of a sampler
-  double programSeconds;  // of one run of the program
+  double samplerSeconds;  // planned for one run of a sampler
+  double shortestRun;     // of a sampler, or its trials are made again on more work
+  double programSeconds;  // planned for one run of the program
 };
 
-bool measure(const char* platform, const char* treeLabel, const char* root, const Setup& setup, uint32_t seed,
-             const Durations& durations) {
-  // A root that cannot be listed would have the samplers spin for ever.
-  if (!listable(root)) {
-    std::fprintf(stderr, "bench: cannot list %s\n", root);
-    return false;
-  }
-  int64_t limit = calibrate(root, setup, seed, durations.samplerSeconds);
-  Settings s = settingsFor(setup, limit);
-  SamplerRun reference, engine;
-  for (int trial = 0; trial < durations.trials; ++trial) {
+// A limit of checked bytes for a run that took `seconds` on `limit` to take
+// a good deal more than `wanted`.
+int64_t moreWork(int64_t limit, double seconds, double wanted) {
+  double more = 1.25 * wanted / std::max(seconds, 1e-6);
+  return std::min<int64_t>(static_cast<int64_t>(static_cast<double>(limit) * more) + 1, kLargestLimit);
+}
+
+// Runs the reference and the engine `trials` times on the same draws and
+// keeps the fastest run of each, the spread of their ratio, and the
+// shortest run of all. False when the two did different work.
+bool runTrials(const char* root, const Settings& s, uint32_t seed, int trials, SamplerRun* reference,
+               SamplerRun* engine, Ratio* ratio, double* shortest) {
+  *ratio = Ratio();
+  for (int trial = 0; trial < trials; ++trial) {
     // Each goes first in every other trial, so that neither profits from
     // what the other left in the caches.
     SamplerRun r, e;
@@ -148,8 +167,38 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
                    root, e.bytes, r.bytes, e.openErrors, e.readErrors, r.openErrors, r.readErrors);
       return false;
     }
-    if (trial == 0 || r.seconds < reference.seconds) reference = r;
-    if (trial == 0 || e.seconds < engine.seconds) engine = e;
+    // Both did the same work: the ratio of their rates is that of their times.
+    ratio->addTrial(r.seconds / e.seconds);
+    if (trial == 0 || r.seconds < reference->seconds) *reference = r;
+    if (trial == 0 || e.seconds < engine->seconds) *engine = e;
+    double shorter = std::min(r.seconds, e.seconds);
+    if (trial == 0 || shorter < *shortest) *shortest = shorter;
+  }
+  ratio->best = reference->seconds / engine->seconds;
+  return true;
+}
+
+bool measure(const char* platform, const char* treeLabel, const char* root, const Setup& setup, uint32_t seed,
+             const Durations& durations) {
+  // A root that cannot be listed would have the samplers spin for ever.
+  if (!listable(root)) {
+    std::fprintf(stderr, "bench: cannot list %s\n", root);
+    return false;
+  }
+  int64_t limit = calibrate(root, setup, seed, durations.samplerSeconds);
+  SamplerRun reference, engine;
+  Ratio engineRatio;
+  // Where a few walks take most of the time (the flat folder under Wine), a
+  // run can come out far shorter than planned: the trials are then made
+  // again on more work, a few times at most.
+  for (int attempt = 0;; ++attempt) {
+    double shortest = 0;
+    if (!runTrials(root, settingsFor(setup, limit), seed, durations.trials, &reference, &engine, &engineRatio,
+                   &shortest)) {
+      return false;
+    }
+    if (shortest >= durations.shortestRun || attempt == 3 || limit >= kLargestLimit) break;
+    limit = moreWork(limit, shortest, durations.shortestRun);
   }
   // Same seed, same settings, same bytes, errors and generator state: the
   // engine made the reference's checks and block reads.
@@ -159,9 +208,8 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   row(treeLabel, setup, platform, "reference", number(perSecond(reference.checks, reference)),
       number(perSecond(reference.blocks, reference)), perSecond(reference.bytes, reference), "",
       sample(reference.checks, reference.seconds));
-  double engineChecks = perSecond(engine.checks, engine);
-  row(treeLabel, setup, platform, "engine", number(engineChecks), number(perSecond(engine.blocks, engine)),
-      perSecond(engine.bytes, engine), ratio(engineChecks / perSecond(reference.checks, reference), "reference"),
+  row(treeLabel, setup, platform, "engine", number(perSecond(engine.checks, engine)),
+      number(perSecond(engine.blocks, engine)), perSecond(engine.bytes, engine), ratio(engineRatio, "reference"),
       sample(engine.checks, engine.seconds));
 
   if (!programAvailable()) return true;
@@ -171,18 +219,26 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   // settings.
   int64_t programLimit = std::min<int64_t>(static_cast<int64_t>(perSecond(engine.bytes, engine) * durations.programSeconds),
                                            kLargestLimit);
+  double engineBytes = perSecond(engine.bytes, engine);
   ProgramRun best;
+  Ratio programRatio;
   for (int trial = 0; trial < durations.trials; ++trial) {
-    ProgramRun p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize,
-                              static_cast<int32_t>(programLimit));
-    if (!p.ok) {
-      std::fprintf(stderr, "bench: the program's scan of %s did not end as expected\n", root);
-      return false;
+    // A run too short is made again on more work, as the samplers' are.
+    ProgramRun p;
+    for (int attempt = 0;; ++attempt) {
+      p = runProgram(programRoot(root), setup.windowRefresh, setup.blockSize, static_cast<int32_t>(programLimit));
+      if (!p.ok) {
+        std::fprintf(stderr, "bench: the program's scan of %s did not end as expected\n", root);
+        return false;
+      }
+      if (p.seconds >= durations.shortestRun || attempt == 3 || programLimit >= kLargestLimit) break;
+      programLimit = moreWork(programLimit, p.seconds, durations.shortestRun);
     }
+    programRatio.addTrial(p.bytes / p.seconds / engineBytes);
     if (trial == 0 || p.bytes / p.seconds > best.bytes / best.seconds) best = p;
   }
   double programBytes = best.bytes / best.seconds;
-  double engineBytes = perSecond(engine.bytes, engine);
+  programRatio.best = programBytes / engineBytes;
   double checksPerByte = static_cast<double>(engine.checks) / static_cast<double>(engine.bytes);
   double blocksPerByte = static_cast<double>(engine.blocks) / static_cast<double>(engine.bytes);
   // Over a few walks the program's own draws weigh more than its speed.
@@ -190,7 +246,7 @@ bool measure(const char* platform, const char* treeLabel, const char* root, cons
   bool comparable = programChecks >= kFewestChecks && engine.checks >= kFewestChecks;
   row(treeLabel, setup, platform, "program", number(programBytes * checksPerByte, "~"),
       number(programBytes * blocksPerByte, "~"), programBytes,
-      comparable ? ratio(programBytes / engineBytes, "engine") : "too few checks to compare",
+      comparable ? ratio(programRatio, "engine") : "too few checks to compare",
       sample(static_cast<int64_t>(best.bytes * checksPerByte), best.seconds, "~"));
   return true;
 }
@@ -214,10 +270,12 @@ int main(int argc, char** argv) {
     std::printf("| tree | settings | platform | sampler | checks/s | blocks/s | MB/s | ratio | checks timed |\n");
     std::printf("|---|---|---|---|---:|---:|---:|---|---:|\n");
   }
-  // Under Wine every system call costs more and the whole program has to
-  // run too, so fewer and longer runs; the program's own runs are longer
-  // still, since they include its start and it draws from its own seed.
-  Durations durations = programAvailable() ? Durations{6, 0.6, 3.0} : Durations{8, 0.4, 0};
+  // Under Wine every system call costs more, the rates move more from run
+  // to run, and the whole program has to run too: fewer runs, each of at
+  // least 3 s, so that a trial times thousands of checks on the tree rather
+  // than hundreds. The program's own runs include its start, and it draws
+  // from its own seed.
+  Durations durations = programAvailable() ? Durations{3, 3.5, 3.0, 4.0} : Durations{8, 0.4, 0, 0};
   struct Tree {
     const char* label;
     const char* root;

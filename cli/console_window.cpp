@@ -3,7 +3,7 @@
 // the main thread through slots that never make the worker wait; the title,
 // the button and the settings line have nowhere to go.
 #include "cli/status_texts.h"
-#include "cli/text_slot.h"
+#include "common/text_slot.h"
 #include "platform/window.h"
 
 namespace {

@@ -98,12 +98,6 @@ void Text::erase(std::size_t index) {
   bytes_[size_] = '\0';
 }
 
-Text textToString(const char* buffer) {
-  // One byte more than fits, so that the cut sees whether it splits a
-  // character.
-  return Text(std::string_view(buffer, strnlen(buffer, Text::kMax + 1)));
-}
-
 bool isValidUtf8(std::string_view bytes) {
   for (std::size_t at = 0; at < bytes.size();) {
     std::size_t length = sequenceAt(bytes, at);

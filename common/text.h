@@ -56,11 +56,6 @@ inline Text operator+(Text a, std::string_view b) { return a.append(b); }
 inline Text operator+(Text a, const Text& b) { return a.append(b.view()); }
 inline Text operator+(Text a, const char* b) { return a.append(b); }
 
-// Turns a zero-terminated buffer fetched from a control into a text: its
-// first 255 bytes (less a character that would be cut), or the empty text
-// for an empty buffer.
-Text textToString(const char* buffer);
-
 // The length of the UTF-8 sequence that a lead byte announces, 2 to 4; 0 for
 // a byte that starts no multi-byte sequence.
 std::size_t announcedLength(unsigned char lead);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 TEST(Text, AppendCutsAtThe255thCharacter) {
@@ -46,14 +45,4 @@ TEST(Text, EditingAndComparison) {
   t.clear();
   EXPECT_TRUE(t.empty());
   EXPECT_STREQ(t.c_str(), "");
-}
-
-TEST(Text, TextToStringKeepsTheFirst255Characters) {
-  char buffer[260];
-  std::string long259(259, 'p');
-  std::memcpy(buffer, long259.c_str(), 260);
-  EXPECT_EQ(textToString(buffer).size(), 255u);
-  buffer[0] = '\0';
-  EXPECT_TRUE(textToString(buffer).empty());
-  EXPECT_EQ(textToString("C:\\data\\"), "C:\\data\\");
 }

@@ -8,7 +8,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "settings/settings.h"
-#include "settings/settings_file.h"
+#include "settings/setting_line.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/text.h"
 
@@ -99,7 +100,15 @@ int openFileUnbuffered(const char* path, UnbufferedFile* file);
 // is refused here (EINVAL, or 87 on Windows), before the system sees it.
 int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got);
 
-int deleteFile(const char* path);
+// The full path of the file that `path` leads to, every symbolic link on
+// the way followed: a link's final target, or the file's own path.
+int findLinkTarget(const char* path, std::string* target);
 
-// Puts `from` in the place of `to` in one atomic step, replacing `to`.
+// Puts `from` in the place of `to` in one atomic step, replacing `to`. The
+// new file keeps what `to` was: its attributes and security descriptor on
+// Windows, its mode and (where the system lets it) its owner on POSIX.
 int replaceFile(const char* from, const char* to);
+
+// The system's code for a file too large for a program that reads it whole:
+// ERROR_FILE_TOO_LARGE on Windows, EFBIG on POSIX.
+extern const int kFileTooLarge;

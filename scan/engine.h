@@ -66,7 +66,6 @@ struct ScanRecord {
   std::string path;            // the path handed to the read check
   ListHandle listing = kNoListing;
   ListEntry entry;
-  bool placeholder = false;    // entry stands for a subfolder that failed to list
 };
 
 extern ScanRecord Scan;

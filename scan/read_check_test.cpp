@@ -212,6 +212,20 @@ TEST_F(ReadCheckFixture, StopRules) {
   }
 }
 
+// The title shows a share of the checked-bytes limit: without a limit there
+// is none to show, whatever "show checked bytes in percents" asks.
+TEST_F(ReadCheckFixture, PercentagesWithoutALimitWriteNoTitle) {
+  FakeFiles["R:\\f"].size = 1000;
+  s.bytesToReadAtOnce = 64;
+  s.selectNextFile = 20;
+  s.showCheckedBytesInPercents = true;
+  s.stopAfterChecked = 0;
+  prepare(5);
+  for (int i = 0; i < 10; ++i) check("R:\\f", 1000);
+  EXPECT_GT(Scan.checkedBytes, 10 * 64);
+  EXPECT_TRUE(WindowLog.empty());
+}
+
 TEST_F(ReadCheckFixture, ErrorLimitCountsOpeningAndReadingErrorsTogether) {
   s.stopAfterErrors = 5;
   s.selectNextFile = 100;

@@ -135,7 +135,7 @@ TEST_F(RealScan, WholeScanRunsToItsCheckedLimit) {
   s.showOpenErrors = true;
   s.showReadErrors = true;
   prepare(2024);
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   EXPECT_EQ(ScanState.load(), 0);
   EXPECT_GE(Scan.checkedBytes, 20000);
   EXPECT_LT(Scan.checkedBytes, 20000 + 100);

@@ -1,16 +1,19 @@
 // Once a scan has warmed up, its passes allocate nothing: not the walk, not
-// the read check, not the texts, not the system layer around the listings
-// and files. Every allocation through operator new in this program is
-// counted while the passes run.
+// the read check, not the texts, not the error list, not the system layer
+// around the listings and files. Every allocation through operator new in
+// this program is counted while the passes run, for roots given in every
+// way a user can give them, and in every mode.
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <string>
 
 #include "common/test_support.h"
 #include "platform/memory.h"
+#include "platform/window.h"
 #include "scan/error_list.h"
 #include "scan/test_support.h"
 
@@ -18,6 +21,9 @@ namespace {
 
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
+
+// What the window's path edit holds; the rest of the window does nothing.
+std::string PathText;
 
 }  // namespace
 
@@ -30,36 +36,51 @@ void* operator new(std::size_t size) {
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
+Text readControlText(Control control) { return control == Control::PathEdit ? Text(PathText) : Text(); }
+void setControlText(Control, const Text&) {}
+void enableControl(Control, bool) {}
+void showMainWindowNormal() {}
+
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh tree of files of the given sizes in four folders; returns its
-// path as the scan writes paths.
-std::string makeTree(const fs::path& dir, std::initializer_list<int> sizes) {
-  fs::remove_all(dir);
-  for (const char* folder : {"a/b", "c"}) fs::create_directories(dir / folder);
+// A path as the program writes paths: the system's separator throughout,
+// ending in one.
+std::string programPath(const fs::path& path) {
+  std::string text = path.string();
+  for (char& c : text) {
+    if (c == '/') c = kPathSeparator;
+  }
+  if (text.back() != kPathSeparator) text += kPathSeparator;
+  return text;
+}
+
+// A few folders of files of the given sizes under `root`; returns its path
+// as the program writes paths.
+std::string makeTree(const fs::path& root, std::initializer_list<int> sizes = {1, 700, 5000, 70000}) {
+  for (const char* folder : {"a/b", "c"}) fs::create_directories(root / folder);
   int serial = 0;
   for (const char* folder : {"", "a", "a/b", "c"}) {
     for (int size : sizes) {
-      std::ofstream(dir / folder / ("f" + std::to_string(++serial) + ".bin"), std::ios::binary)
+      std::ofstream(root / folder / ("f" + std::to_string(++serial) + ".bin"), std::ios::binary)
           << std::string(static_cast<std::size_t>(size), 'x');
     }
   }
-  std::string root = dir.string();
-  for (char& c : root) {
-    if (c == '/') c = kPathSeparator;
-  }
-  return root + kPathSeparator;
+  return programPath(root);
 }
 
+// A fresh folder of this test under the temporary folder.
 fs::path testDir(const char* name) {
-  return fs::temp_directory_path() / (name + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                      "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::path dir = fs::temp_directory_path() /
+                 (name + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::remove_all(dir);
+  return dir;
 }
 
 // Every text shown for every file, and the speed measured.
-Settings everyTextShown(const std::string& root) {
+Settings everyTextShown(const std::string& defaultPath) {
   Settings s;
   s.showCheckedBytes = s.showReadErrors = s.showOpenErrors = true;
   s.showFileName = s.showFileSize = s.showReadByte = true;
@@ -68,56 +89,147 @@ Settings everyTextShown(const std::string& root) {
   s.windowRefresh = 100;
   s.selectSubfolder = 50;
   s.bytesToReadAtOnce = 4096;
-  s.defaultInitPath = Text(root);
+  s.defaultInitPath = Text(defaultPath);
   return s;
 }
 
-void steadyPassesAllocateNothing(bool readPastCache) {
-  fs::path dir = testDir("readsweeper-steady-");
-  std::string root = makeTree(dir, {1, 700, 5000, 70000});
-  Settings s = everyTextShown(root);
-  s.readPastCache = readPastCache;
-  ScanBufferNeed need = scanBufferNeed(s);
+// The buffer a scan with these settings needs, as the front ends make it.
+struct ScanBuffer {
+  ScanBufferNeed need;
   std::vector<char> plain;
   char* aligned = nullptr;
-  if (need.aligned) {
-    aligned = allocateAlignedMemory(need.size);
-    ASSERT_NE(aligned, nullptr);
-  } else {
-    plain.resize(static_cast<std::size_t>(need.size));
+  explicit ScanBuffer(const Settings& s) : need(scanBufferNeed(s)) {
+    if (need.aligned) {
+      aligned = allocateAlignedMemory(need.size);
+    } else {
+      plain.resize(static_cast<std::size_t>(need.size));
+    }
   }
-  prepareScan(s, need.aligned ? aligned : plain.data(), need.size, 11);
-  ScanState.store(1);
-  setupScan();
-  for (int pass = 0; pass < 200; ++pass) runPass();
-  int64_t checkedBefore = Scan.checkedBytes;
+  ~ScanBuffer() { releaseAlignedMemory(aligned); }
+  char* data() { return need.aligned ? aligned : plain.data(); }
+};
 
-  counting.store(true);
-  for (int pass = 0; pass < 3000; ++pass) runPass();
-  counting.store(false);
+void steadyPassesAllocateNothing(bool readPastCache) {
+  fs::path dir = testDir("readsweeper-steady-");
+  makeTree(dir / "tree");
+  // Deeper than the classic path limit of 260 characters: its paths take
+  // the long form on Windows. The typed path holds at most 255 bytes, so
+  // every level has a file, whichever level the typed root comes to.
+  fs::path deep = dir / "deep";
+  for (int level = 0; level < 5; ++level) {
+    deep /= std::string(59, static_cast<char>('a' + level));
+    fs::create_directories(deep);
+    std::ofstream(deep / "level.bin", std::ios::binary) << std::string(5000, 'x');
+  }
+  makeTree(deep);
+  std::error_code ec;
+  fs::path previous = fs::current_path(ec);
+  fs::current_path(dir);
 
-  EXPECT_EQ(allocations.load(), 0);
-  EXPECT_GT(Scan.checkedBytes, checkedBefore) << "the passes checked nothing";
-  EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
-  requestScanStop();
-  finishScan();
-  releaseAlignedMemory(aligned);
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
+  const std::string relative = std::string("tree") + kPathSeparator;
+  const struct {
+    const char* what;
+    std::string typed;        // in the path edit
+    std::string defaultPath;  // "default init path:"
+  } cases[] = {
+      {"an absolute default path", "", programPath(dir / "tree")},
+      {"a relative path typed", relative, ""},
+      {"no folder typed and a relative default path", "", relative},
+      {"an absolute path typed, deeper than 260 characters", programPath(deep), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings s = everyTextShown(c.defaultPath);
+    s.readPastCache = readPastCache;
+    PathText = c.typed;
+    ScanBuffer buffer(s);
+    ASSERT_NE(buffer.data(), nullptr);
+    prepareScan(s, buffer.data(), buffer.need.size, 11);
+    ScanState.store(1);
+    setupScan();
+    for (int pass = 0; pass < 200; ++pass) runPass();
+    int64_t checkedBefore = Scan.checkedBytes;
+
+    allocations.store(0);
+    counting.store(true);
+    for (int pass = 0; pass < 2000; ++pass) runPass();
+    counting.store(false);
+
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_GT(Scan.checkedBytes, checkedBefore) << "the passes checked nothing";
+    EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
+    requestScanStop();
+    finishScan();
+  }
+  fs::current_path(previous, ec);
+  fs::remove_all(dir, ec);
 }
 
 TEST(SteadyPasses, AllocateNothing) { steadyPassesAllocateNothing(false); }
 
 TEST(SteadyPasses, AllocateNothingReadingPastTheCache) { steadyPassesAllocateNothing(true); }
 
+// A file that fails the same way over and over, with an error list open:
+// once its keys are known, its events are counted and nothing is written
+// or allocated.
+TEST(SteadyPasses, RepeatedFailuresAllocateNothing) {
+  fs::path dir = testDir("readsweeper-steady-failing-");
+  fs::path listDir = testDir("readsweeper-steady-list-");
+  // Every file is smaller than the block: each read comes back short, and
+  // a position before the start of the file also fails to position.
+  std::string root = makeTree(dir, {1, 700});
+  fs::create_directories(listDir);
+  std::string list = (listDir / "errors.csv").string();
+
+  Settings s;
+  s.scanAllFiles = s.skipSmallFiles = true;
+  s.showCheckedBytes = s.showReadErrors = s.showOpenErrors = s.showFileName = true;
+  s.windowRefresh = 100;
+  s.selectSubfolder = 50;
+  s.bytesToReadAtOnce = 4096;
+  s.defaultInitPath = Text(root);
+  PathText.clear();
+  std::vector<char> buffer(4096);
+  prepareScan(s, buffer.data(), 4096, 12);
+  ASSERT_EQ(openErrorList(Text(list), nullptr), 0);
+  ScanState.store(1);
+  setupScan();
+  // The header, the scan start, and "seek failed" and "short read" for
+  // each of the eight files.
+  auto lines = [&] {
+    std::string all = readTestFile(list);
+    return std::count(all.begin(), all.end(), '\n');
+  };
+  for (int pass = 0; pass < 100000 && lines() < 2 + 8 * 2; ++pass) runPass();
+  ASSERT_EQ(lines(), 2 + 8 * 2);
+  int64_t repeatedBefore = repeatedEvents();
+
+  allocations.store(0);
+  counting.store(true);
+  for (int pass = 0; pass < 3000; ++pass) runPass();
+  counting.store(false);
+
+  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_EQ(lines(), 2 + 8 * 2);
+  EXPECT_GT(repeatedEvents(), repeatedBefore + 100);
+  requestScanStop();
+  endScan();
+  finishScan();
+  EXPECT_EQ(lines(), 2 + 8 * 2 + 1);  // the scan end
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  fs::remove_all(listDir, ignored);
+}
+
 // With "check every file" the first listing allocates the index's blocks
 // and their tables (six allocations for a small tree, the listing record
 // of the POSIX layer among them); after it, checking allocates nothing, and
 // neither does listing the same tree again, which refills the blocks.
 TEST(SteadyPasses, EveryFileAllocatesOnlyAsItsIndexGrows) {
-  fs::path dir = testDir("readsweeper-steady-");
-  Settings s = everyTextShown(makeTree(dir, {1, 700, 5000, 70000}));
+  fs::path dir = testDir("readsweeper-steady-every-");
+  Settings s = everyTextShown(makeTree(dir));
   s.checkEveryFile = true;
+  PathText.clear();
   std::vector<char> buffer(4096);
   prepareScan(s, buffer.data(), 4096, 12);
   ScanState.store(1);
@@ -143,57 +255,6 @@ TEST(SteadyPasses, EveryFileAllocatesOnlyAsItsIndexGrows) {
   finishScan();
   std::error_code ignored;
   fs::remove_all(dir, ignored);
-}
-
-// A file that fails the same way over and over, with an error list open:
-// once its keys are known, its events are counted and nothing is written
-// or allocated.
-TEST(SteadyPasses, RepeatedFailuresAllocateNothing) {
-  fs::path dir = testDir("readsweeper-steady-failing-");
-  fs::path listDir = testDir("readsweeper-steady-list-");
-  // Every file is smaller than the block: each read comes back short, and
-  // a position before the start of the file also fails to position.
-  std::string root = makeTree(dir, {1, 700});
-  fs::remove_all(listDir);
-  fs::create_directories(listDir);
-  std::string list = (listDir / "errors.csv").string();
-
-  Settings s;
-  s.scanAllFiles = s.skipSmallFiles = true;
-  s.showCheckedBytes = s.showReadErrors = s.showOpenErrors = s.showFileName = true;
-  s.windowRefresh = 100;
-  s.selectSubfolder = 50;
-  s.bytesToReadAtOnce = 4096;
-  s.defaultInitPath = Text(root);
-  std::vector<char> buffer(4096);
-  prepareScan(s, buffer.data(), 4096, 12);
-  ASSERT_EQ(openErrorList(Text(list), nullptr), 0);
-  ScanState.store(1);
-  setupScan();
-  // The header, the scan start, and "seek failed" and "short read" for
-  // each of the eight files.
-  auto lines = [&] {
-    std::string all = readTestFile(list);
-    return std::count(all.begin(), all.end(), '\n');
-  };
-  for (int pass = 0; pass < 100000 && lines() < 2 + 8 * 2; ++pass) runPass();
-  ASSERT_EQ(lines(), 2 + 8 * 2);
-  int64_t repeatedBefore = repeatedEvents();
-
-  counting.store(true);
-  for (int pass = 0; pass < 3000; ++pass) runPass();
-  counting.store(false);
-
-  EXPECT_EQ(allocations.load(), 0);
-  EXPECT_EQ(lines(), 2 + 8 * 2);
-  EXPECT_GT(repeatedEvents(), repeatedBefore + 100);
-  requestScanStop();
-  endScan();
-  finishScan();
-  EXPECT_EQ(lines(), 2 + 8 * 2 + 1);  // the scan end
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
-  fs::remove_all(listDir, ignored);
 }
 
 }  // namespace

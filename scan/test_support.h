@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "scan/engine.h"
@@ -26,3 +28,20 @@ struct ScanFixture : ::testing::Test {
     lastSpeed = 0;
   }
 };
+
+// Runs a whole scan on a thread of its own, as the program does, and waits
+// for it to end by itself. A scan still running after `seconds` is stopped
+// and reported, so a walk that never finds its file fails the test within
+// seconds instead of hanging it.
+inline ::testing::AssertionResult scanEndsByItself(int seconds = 5) {
+  std::thread worker(runScan);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (ScanState.load() != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  bool ended = ScanState.load() == 0;
+  if (!ended) requestScanStop();
+  worker.join();
+  if (ended) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the scan was still running after " << seconds << " s";
+}

@@ -101,6 +101,24 @@ TEST_F(SpeedFixture, SamplesTakeTheScanAverageAndKeepTheLastPositiveSpeed) {
   EXPECT_EQ(lastSpeed, 2000);
 }
 
+// A sample of 0 is kept as the current speed: it takes the place of a
+// newer speed that the display has not taken yet, which then never shows.
+TEST_F(SpeedFixture, ASampleOfZeroReplacesASpeedNotYetShown) {
+  prepare(5);
+  lastSpeed = 7;  // shown last, in an earlier scan
+  FakeHundredths = 100000;
+  startSpeedMeasurement();
+  FakeHundredths += 50;
+  for (int i = 0; i < 100; ++i) countRead(10);
+  ASSERT_GT(Scan.currentSpeed, 0);
+  // Hours later, 1000 bytes over the whole time round to 0 bytes a second.
+  FakeHundredths += 100000000;
+  for (int i = 0; i < 100; ++i) countRead(0);
+  EXPECT_EQ(Scan.currentSpeed, 0);
+  EXPECT_EQ(takeSpeedForDisplay(), 7);
+  EXPECT_EQ(lastSpeed, 7);
+}
+
 struct DisplayFixture : ScanFixture {
   void SetUp() override {
     resetFakePlatform();

@@ -25,7 +25,6 @@ bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 // so the first entry of a listing can be picked but never descended into.
 PickResult pickEntry() {
   Scan.subPath.clear();
-  Scan.placeholder = false;
   if (openListing() != 0) return PickResult::None;
   const Settings& s = Scan.settings;
   for (;;) {
@@ -41,7 +40,6 @@ PickResult pickEntry() {
     if (openListing() != 0) {
       // The entry stands for the folder that could not be listed: its name
       // is the whole pattern, so a check of it fails to open.
-      Scan.placeholder = true;
       Scan.entry.name = Scan.pattern;
       Scan.entry.attributes = kPlaceholderAttributes;
       Scan.entry.size = folderSize;

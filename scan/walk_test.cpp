@@ -61,7 +61,6 @@ TEST_F(WalkFixture, WalkRules) {
     EXPECT_EQ(Scan.entry.name, c.entry);
     EXPECT_EQ(Scan.subPath, c.subPath);
     EXPECT_EQ(Scan.entry.attributes, c.attributes);
-    EXPECT_EQ(Scan.placeholder, c.attributes == 0x3F);
     closeListing();
     EXPECT_EQ(FakeOpenListings, 0);
   }

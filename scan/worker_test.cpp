@@ -44,7 +44,7 @@ TEST_F(WorkerFixture, OneErrorAllowedAndAnUnopenableFirstFile) {
   s.stopAfterErrors = 1;
   showCounters();
   prepare();
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   EXPECT_EQ(WindowLog, withWindowGivenBack({"text FileLine: \"R:\\data\\bad.bin\"",
                                             "text CountersLine: checked 0B, opening errors: 1, reading errors: 3"}));
   EXPECT_EQ(FakeOpens, std::vector<std::string>{"R:\\data\\bad.bin"});
@@ -67,7 +67,7 @@ TEST_F(WorkerFixture, CheckedLimitWithTitlePercentage) {
   s.showFileSize = true;
   prepare(42);
   Scan.readPosition = 999;  // left from an earlier scan
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   ASSERT_EQ(FakeReads.size(), 2u);
   // The file line shows where the block read last began: 0 before the
   // scan's first read.
@@ -104,9 +104,46 @@ TEST_F(WorkerFixture, RootFromTheDefaultPathWhenTheTextHasNoFolder) {
     s.defaultInitPath = c.defaultPath;
     s.stopAfterChecked = 1;
     prepare();
-    runScan();
+    EXPECT_TRUE(scanEndsByItself());
     EXPECT_EQ(Scan.checkedBytes, 1);
     EXPECT_EQ(Scan.openErrors, 0);
+  }
+}
+
+// Each scan starts from zero: the counts and the title's percentage of the
+// scan before never show in the next one. Scans of a file that cannot be
+// opened and of a healthy one take turns.
+TEST_F(WorkerFixture, EachScanStartsItsCountsAfresh) {
+  FakeFolders["R:\\bad\\*.*"] = {{fakeEntry("f", 1000)}};
+  FakeFolders["R:\\good\\*.*"] = {{fakeEntry("f", 1000)}};
+  FakeFiles["R:\\good\\f"].size = 1000;
+  s.skipFile = 100;
+  s.selectNextFile = 100;
+  s.bytesToReadAtOnce = 64;
+  s.stopAfterChecked = 100;
+  s.stopAfterErrors = 4;  // the failed open and the three errors of its one read
+  s.showCheckedBytesInPercents = true;
+  showCounters();
+  const std::vector<std::string> bad =
+      withWindowGivenBack({"text CountersLine: checked 0B (0%), opening errors: 1, reading errors: 3"});
+  const std::vector<std::string> good = withWindowGivenBack(
+      {"text MainWindow: Readsweeper 64%", "text CountersLine: checked 64B (64%), opening errors: 0, reading errors: 0",
+       "text MainWindow: Readsweeper 128%",
+       "text CountersLine: checked 128B (128%), opening errors: 0, reading errors: 0"});
+  const struct {
+    const char* path;
+    const std::vector<std::string>& log;
+  } scans[] = {{"R:\\bad\\", bad}, {"R:\\good\\", good}, {"R:\\bad\\", bad}, {"R:\\good\\", good}};
+  uint32_t seed = 0;
+  for (const auto& scan : scans) {
+    SCOPED_TRACE(scan.path);
+    // As a start does: only the state and the settings are handed over.
+    WindowLog.clear();
+    FakePathText = scan.path;
+    ScanState.store(1);
+    prepare(++seed);
+    ASSERT_TRUE(scanEndsByItself());
+    EXPECT_EQ(WindowLog, scan.log);
   }
 }
 
@@ -123,7 +160,7 @@ TEST_F(WorkerFixture, UnlistableSubfolderIsOneOpeningError) {
   s.showOpenErrors = true;
   s.showReadErrors = true;
   prepare();
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   EXPECT_EQ(FakeOpens, std::vector<std::string>{"R:\\locked\\R:\\locked\\*.*"});
   EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1, reading errors: 0"}));
 }
@@ -146,7 +183,7 @@ TEST_F(WorkerFixture, LongPathsAreNeverCut) {
   s.stopAfterChecked = 1;
   s.showFileName = true;
   prepare();
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   EXPECT_EQ(FakeOpens, std::vector<std::string>{folder + "leaf.bin"});
   EXPECT_EQ(Scan.checkedBytes, 1);  // one block of the default single byte
   // The file line, too long for the window, falls back to the name.
@@ -160,7 +197,7 @@ TEST_F(WorkerFixture, CountersLineIsLeftAloneWhenNoneOfItsPiecesIsShown) {
   s.stopAfterErrors = 1;
   s.measureReadingSpeed = true;
   prepare();
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   EXPECT_EQ(WindowLog, withWindowGivenBack({}));
 }
 
@@ -174,7 +211,7 @@ TEST_F(WorkerFixture, LastCountersLineNeedsNoDraw) {
   s.stopAfterErrors = 1;
   s.showOpenErrors = true;
   prepare();
-  runScan();
+  ASSERT_TRUE(scanEndsByItself());
   EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1"}));
 }
 

@@ -54,6 +54,16 @@ TEST(LegacySettings, LongLinesAreCutByTheirOwnEncoding) {
   s = loadFrom(key + std::string(100, '\xE9') + std::string(100, 'a') + "\r\n");
   EXPECT_EQ(s.checkFiles.size(), 255u);
   EXPECT_TRUE(isValidUtf8(s.checkFiles.view()));
+
+  // The line's only legacy letters sit at the cut: "é©" (E9 A9), whose
+  // first byte is the 255th. Cut as UTF-8 first, E9 would look like the
+  // start of a character that does not fit and go, and the rest would pass
+  // for UTF-8; the line as a whole is not UTF-8, so it keeps its 255 bytes.
+  s = loadFrom(key + std::string(241, 'a') + "\xE9\xA9" "b\r\n");
+  EXPECT_EQ(s.checkFiles.view(), std::string(241, 'a') + "\xC3\xA9");
+  // And a line that is UTF-8 beyond the cut is still cut between characters.
+  s = loadFrom(key + std::string(241, 'a') + "\xE6\x97\xA5" "b\r\n");
+  EXPECT_EQ(s.checkFiles.view(), std::string(241, 'a'));
 }
 
 // The separator is one byte, whatever it is. Where it is the lead byte of a

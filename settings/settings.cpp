@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "settings/settings_file.h"
-
 Settings settings;
 
 void setDefaultSettings(Settings& s) { s = Settings(); }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/text.h"
+#include "settings/setting_line.h"
 
 struct Settings {
   bool instantStart = false;
@@ -51,8 +52,6 @@ void setDefaultSettings(Settings& s);
 
 // The display flags that are on when there is no settings file.
 void applyNoFileDefaults(Settings& s);
-
-struct ParsedSettingLine;
 
 // Applies one line of the settings file, already split by parseSettingLine:
 // a flag line turns its flag on, a key line sets its field when the value is

@@ -14,60 +14,9 @@ constexpr const char* kSettingsName = "Readsweeper.ini";
 constexpr const char* kTempName = "Readsweeper.tmp";
 constexpr char kCtrlZ = 26;
 constexpr uint32_t kChunk = 16 * 1024;
-
-bool isDigitOf(char c, int base, uint32_t* digit) {
-  uint32_t d;
-  if (c >= '0' && c <= '9') {
-    d = static_cast<uint32_t>(c - '0');
-  } else if (c >= 'a' && c <= 'f') {
-    d = static_cast<uint32_t>(c - 'a' + 10);
-  } else if (c >= 'A' && c <= 'F') {
-    d = static_cast<uint32_t>(c - 'A' + 10);
-  } else {
-    return false;
-  }
-  if (d >= static_cast<uint32_t>(base)) return false;
-  *digit = d;
-  return true;
-}
-
-// Reads the whole text as a number. Returns 0 and sets `number`, or the
-// 1-based position at which reading failed (one past the end when the text
-// ran out before a digit came).
-int16_t readNumber(std::string_view text, int32_t* number) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < text.size()) {
-    switch (text[i]) {
-      case '$': base = 16; ++i; break;
-      case '%': base = 2; ++i; break;
-      case '&': base = 8; ++i; break;
-      default: break;
-    }
-  }
-  // Decimal numbers must fit int32 as written; prefixed ones may fill all
-  // 32 bits, which are then taken as signed ("$FFFFFFFF" is -1).
-  const uint64_t limit = base != 10 ? 0xFFFFFFFFull : (negative ? 2147483648ull : 2147483647ull);
-  uint64_t magnitude = 0;
-  std::size_t firstDigit = i;
-  for (; i < text.size(); ++i) {
-    uint32_t digit;
-    if (!isDigitOf(text[i], base, &digit)) return static_cast<int16_t>(i + 1);
-    magnitude = magnitude * static_cast<uint64_t>(base) + digit;
-    if (magnitude > limit) return static_cast<int16_t>(i + 1);
-  }
-  if (i == firstDigit) return static_cast<int16_t>(i + 1);
-  uint32_t bits = static_cast<uint32_t>(magnitude);
-  if (negative) bits = 0u - bits;
-  *number = static_cast<int32_t>(bits);
-  return 0;
-}
+// A settings file is a few hundred bytes; one of more than this is no
+// settings file, and reading it would only exhaust the memory.
+constexpr std::size_t kLargestFile = 16 * 1024 * 1024;
 
 // One line of a file held in memory: its bytes without the line end, and
 // where the next line starts.
@@ -103,9 +52,10 @@ struct Places {
   uint32_t close;
 };
 
-// Reads the whole file; settings files are a few hundred bytes. Returns 0,
-// or the system's code with `*failedAt` set to the place of the operation
-// that failed (a failed read still closes the file).
+// Reads the whole file; settings files are a few hundred bytes, and one
+// larger than kLargestFile is refused with the system's code for a file too
+// large. Returns 0, or the code with `*failedAt` set to the place of the
+// operation that failed (a failed read still closes the file).
 int tryReadWholeFile(const char* name, const Places& places, std::string* content, uint32_t* failedAt) {
   FileHandle file = kNoFile;
   int error = openFileForReading(name, &file);
@@ -123,6 +73,11 @@ int tryReadWholeFile(const char* name, const Places& places, std::string* conten
       return error;
     }
     if (got == 0) break;
+    if (content->size() + got > kLargestFile) {
+      *failedAt = places.read;
+      closeFile(file);
+      return kFileTooLarge;
+    }
     content->append(chunk, got);
   }
   error = closeFile(file);
@@ -181,10 +136,11 @@ Text refreshedLine(const Text& key, const Settings& s) {
 // became UTF-8 holds its values in the legacy code page: a line that is not
 // UTF-8 is cut as single-byte text, and a value that is not UTF-8 is
 // converted (also where the separator took the lead byte of a character
-// and left the rest of it).
+// and left the rest of it). The encoding is told from the whole line: its
+// first 255 bytes may be UTF-8 where the line is not, when its only legacy
+// letters sit at the cut.
 void applyFileLine(Settings& s, std::string_view bytes) {
-  Text line(bytes);
-  if (!isValidUtf8(line.view())) line = Text(bytes.substr(0, Text::kMax));
+  Text line = isValidUtf8(bytes) ? Text(bytes) : Text(bytes.substr(0, Text::kMax));
   ParsedSettingLine parsed = parseSettingLine(line);
   if (!isValidUtf8(parsed.valueText.view())) parsed.valueText = legacyTextToUtf8(parsed.valueText.view());
   applySettingLine(s, line, parsed);
@@ -201,27 +157,6 @@ void applyFileContent(Settings& s, const std::string& content) {
 }
 
 }  // namespace
-
-ParsedSettingLine parseSettingLine(const Text& line) {
-  ParsedSettingLine p;
-  std::string_view rest = line.view();
-  std::size_t colon = rest.find(':');
-  if (colon == std::string_view::npos) {
-    p.key = line;
-    return p;
-  }
-  p.key = rest.substr(0, colon + 1);
-  rest.remove_prefix(colon + 1);
-  // With two or more characters after the colon the first one separates,
-  // whatever it is; a single character is the value itself.
-  if (rest.size() >= 2) {
-    rest.remove_prefix(1);
-    p.numberError = readNumber(rest, &p.number);
-    if (p.numberError != 0) p.number = 0;
-  }
-  p.valueText = rest;
-  return p;
-}
 
 void loadSettings(Settings& s) {
   setDefaultSettings(s);
@@ -248,8 +183,13 @@ int loadSettingsFrom(const char* path, Settings& s) {
 void saveSettings(const Settings& s) {
   Text name;
   if (findEntryByName(kSettingsName, &name) != 0) return;  // never created here
+  // A link is followed to the file it leads to, and that file is replaced:
+  // replacing the link itself would leave its target with the old content.
+  std::string target;
+  int error = findLinkTarget(name.c_str(), &target);
+  if (error != 0) fatalError(error, kPlaceSaveTarget);
   std::string content;
-  readWholeFile(name.c_str(), {kPlaceSaveOpen, kPlaceSaveRead, kPlaceSaveClose}, &content);
+  readWholeFile(target.c_str(), {kPlaceSaveOpen, kPlaceSaveRead, kPlaceSaveClose}, &content);
 
   // Only the three refreshed kinds of line change. Every other line keeps
   // its bytes, however long, and gets CR LF as its end; from a later line
@@ -269,7 +209,10 @@ void saveSettings(const Settings& s) {
   } while (nextLineAt(content, at));
   if (at < content.size()) rewritten.append(content, at, std::string::npos);
 
-  writeWholeFile(kTempName, rewritten);
-  int error = replaceFile(kTempName, name.c_str());
+  // Beside the target, so that the replace stays within one folder and so
+  // one atomic rename, also where the link leads to another disk.
+  std::string temp = target.substr(0, target.find_last_of("\\/") + 1) + kTempName;
+  writeWholeFile(temp.c_str(), rewritten);
+  error = replaceFile(temp.c_str(), target.c_str());
   if (error != 0) fatalError(error, kPlaceReplace);
 }

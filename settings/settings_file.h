@@ -1,21 +1,11 @@
-// The settings file "Readsweeper.ini" in the current directory: splitting one
-// of its lines, loading it into a record and rewriting its path and window
-// position lines.
+// The settings file "Readsweeper.ini" in the current directory: loading it
+// into a record and rewriting its path and window position lines.
 #pragma once
 
 #include <cstdint>
 
 #include "common/text.h"
 #include "settings/settings.h"
-
-struct ParsedSettingLine {
-  Text key;        // up to and including the first colon; the whole line without one
-  Text valueText;  // after the colon, less one separator when two or more characters follow
-  int32_t number = 0;        // valueText as a number; 0 when not read or invalid
-  int16_t numberError = -1;  // 0: valid; -1: not read; else where reading failed
-};
-
-ParsedSettingLine parseSettingLine(const Text& line);
 
 // The defaults, then every acceptable line of the file; without a file, the
 // defaults with the display flags of applyNoFileDefaults. A failed file
@@ -29,8 +19,11 @@ int loadSettingsFrom(const char* path, Settings& s);
 
 // Rewrites the "check files:" and the two window position lines from `s`,
 // keeping every other line, through "Readsweeper.tmp" and one atomic
-// replace. Does nothing when there is no settings file. A failed file
-// operation ends the program through fatalError.
+// replace that keeps what the file was (attributes, security, mode, owner).
+// A settings file that is a symbolic link stays one: the link's target is
+// rewritten, through a temporary file beside it. Does nothing when there is
+// no settings file. A failed file operation ends the program through
+// fatalError.
 void saveSettings(const Settings& s);
 
 // The places that a fatal report names, one per file operation.
@@ -41,6 +34,7 @@ enum SettingsFilePlace : uint32_t {
   kPlaceSaveOpen = 0x00000201,
   kPlaceSaveRead = 0x00000202,
   kPlaceSaveClose = 0x00000203,
+  kPlaceSaveTarget = 0x00000204,
   kPlaceTempCreate = 0x00000211,
   kPlaceTempWrite = 0x00000212,
   kPlaceTempFlush = 0x00000213,

@@ -205,6 +205,34 @@ TEST(SettingsFile, UsesTheNameAsTheDirectoryStoresIt) {
 #endif
 }
 
+// A settings file that is a symbolic link stays one: the file it leads to is
+// rewritten, through a temporary file beside that file. (Wine cannot make a
+// link; the end-to-end tests rewrite one made from the Linux side.)
+TEST(SettingsFile, ALinkIsFollowedAndStaysALink) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine makes no symbolic links";
+#else
+  ScopedTempDir dir;
+  namespace fs = std::filesystem;
+  ASSERT_TRUE(fs::create_directories("elsewhere/deeper"));
+  writeTestFile("elsewhere/deeper/settings.txt", "show setup\r\ncheck files: C:\\\r\n");
+  fs::create_symlink("deeper/settings.txt", "elsewhere/link.txt");
+  fs::create_symlink("elsewhere/link.txt", kIni);  // a link to a link
+  // A temporary file here, beside the link, would fail to be made.
+  ASSERT_TRUE(fs::create_directory(kTmp));
+  Settings s;
+  loadSettings(s);
+  EXPECT_TRUE(s.showSetup);
+  s.checkFiles = "D:\\";
+  saveSettings(s);
+  EXPECT_TRUE(fs::is_symlink(kIni));
+  EXPECT_TRUE(fs::is_symlink("elsewhere/link.txt"));
+  EXPECT_EQ(readTestFile("elsewhere/deeper/settings.txt"), "show setup\r\ncheck files: D:\\\r\n");
+  EXPECT_FALSE(testEntryExists("elsewhere/deeper/Readsweeper.tmp"));
+  EXPECT_TRUE(fs::is_directory(kTmp));
+#endif
+}
+
 // The console program's --settings: the file is only read, named by its
 // path, and a failure is returned instead of ending the program.
 TEST(SettingsFile, LoadsANamedFileWithoutChangingIt) {
@@ -272,58 +300,25 @@ TEST(SettingsFileDeathTest, AFailedSaveLeavesTheFileWhole) {
 #endif
 }
 
-// The file layer itself, as the settings file and the scan use it.
-TEST(FileLayer, ReadsWritesPositionsAndReplaces) {
+// A file far larger than any settings file is refused before it can take
+// all the memory; one of the largest size allowed still loads.
+TEST(SettingsFileDeathTest, AHugeFileIsRefusedWithItsOwnCode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the report is a message box";
+#else
   ScopedTempDir dir;
-  FileHandle w = kNoFile;
-  ASSERT_EQ(createFileForWriting("a.bin", &w), 0);
-  ASSERT_EQ(writeFile(w, "0123456789", 10), 0);
-  // The scan opens files that others are writing.
-  FileHandle r = kNoFile;
-  ASSERT_EQ(openFileForReading("a.bin", &r), 0);
-  EXPECT_EQ(flushFile(w), 0);
-  EXPECT_EQ(closeFile(w), 0);
-
-  char buffer[16] = {};
-  uint32_t got = 99;
-  EXPECT_EQ(positionFile(r, 6), 0);
-  EXPECT_EQ(readFile(r, buffer, sizeof buffer, &got), 0);
-  EXPECT_EQ(std::string(buffer, got), "6789");
-  EXPECT_EQ(readFile(r, buffer, sizeof buffer, &got), 0);
-  EXPECT_EQ(got, 0u);
-  EXPECT_EQ(positionFile(r, 20), 0);  // past the end is no error; the read then gets nothing
-  EXPECT_EQ(readFile(r, buffer, sizeof buffer, &got), 0);
-  EXPECT_EQ(got, 0u);
-  EXPECT_NE(positionFile(r, -1), 0);
-  EXPECT_EQ(closeFile(r), 0);
-
-  writeTestFile("b.bin", "old");
-  EXPECT_EQ(replaceFile("a.bin", "b.bin"), 0);
-  EXPECT_EQ(readTestFile("b.bin"), "0123456789");
-  EXPECT_FALSE(testEntryExists("a.bin"));
-  EXPECT_EQ(deleteFile("b.bin"), 0);
-  EXPECT_TRUE(entries().empty());
-}
-
-TEST(FileLayer, FailuresReportACode) {
-  ScopedTempDir dir;
-  ASSERT_TRUE(std::filesystem::create_directory("folder"));
-  writeTestFile("x.txt", "x");
-  FileHandle f = kNoFile;
-  EXPECT_NE(openFileForReading("missing.txt", &f), 0);
-  EXPECT_EQ(f, kNoFile);
-  EXPECT_NE(openFileForReading("folder", &f), 0);
-  EXPECT_EQ(f, kNoFile);
-  EXPECT_NE(deleteFile("missing.txt"), 0);
-  EXPECT_NE(replaceFile("missing.txt", "x.txt"), 0);
-  Text stored("unchanged");
-  EXPECT_NE(findEntryByName("missing.txt", &stored), 0);
-
-  // The system's own separator separates folders; folders are found too.
-  writeTestFile("folder/y.txt", "why");
-  const std::string nested = std::string("folder") + kPathSeparator + "y.txt";
-  EXPECT_EQ(openFileForReading(nested.c_str(), &f), 0);
-  EXPECT_EQ(closeFile(f), 0);
-  EXPECT_EQ(findEntryByName("folder", &stored), 0);
-  EXPECT_EQ(stored, "folder");
+  const std::size_t largest = 16 * 1024 * 1024;
+  std::string content = "show setup\r\n";
+  content.resize(largest, 'x');
+  writeTestFile(kIni, content);
+  Settings s;
+  loadSettings(s);
+  EXPECT_TRUE(s.showSetup);
+  writeTestFile(kIni, content + "x");
+  const std::string code = std::to_string(kFileTooLarge);
+  EXPECT_EXIT(loadSettings(s), testing::ExitedWithCode(kFileTooLarge), "^Runtime error " + code + " at 0x00000102\n$");
+  EXPECT_EXIT(saveSettings(s), testing::ExitedWithCode(kFileTooLarge), "^Runtime error " + code + " at 0x00000202\n$");
+  EXPECT_EQ(readTestFile(kIni).size(), largest + 1);
+  EXPECT_FALSE(testEntryExists(kTmp));
+#endif
 }

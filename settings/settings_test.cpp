@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_file.h"
+#include "settings/setting_line.h"
 
 namespace {
 
@@ -162,6 +162,19 @@ TEST(SettingsRecord, AcceptanceRules) {
       {{"window vertical position: 65535"}, "windowX=", "-1"},
       {{"window vertical position: 65537"}, "windowX=", "1"},
       {{"window vertical position: 40000"}, "windowX=", "-25536"},
+      // Where 0 is in range, a value that is not a number, or no value at
+      // all, must not pass for 0.
+      {{"skip file: x"}, "skipFile=", "50"},
+      {{"skip file:5"}, "skipFile=", "50"},  // one character after the colon: nothing read
+      {{"skip file:"}, "skipFile=", "50"},
+      {{"stop after errors: 12", "stop after errors: 1x"}, "stopAfterErrors=", "12"},
+      {{"stop after errors: 12", "stop after errors:"}, "stopAfterErrors=", "12"},
+      {{"stop after checked: 99", "stop after checked: 9 9"}, "stopAfterChecked=", "99"},
+      {{"stop after checked: 99", "stop after checked:7"}, "stopAfterChecked=", "99"},
+      {{"window horizontal position: 120", "window horizontal position: 5y"}, "windowY=", "120"},
+      {{"window horizontal position: 120", "window horizontal position:"}, "windowY=", "120"},
+      {{"window vertical position: 80", "window vertical position: $"}, "windowX=", "80"},
+      {{"window vertical position: 80", "window vertical position:3"}, "windowX=", "80"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(fieldOf(describe(loaded(c.lines)), c.field), c.value)

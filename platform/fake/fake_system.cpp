@@ -273,7 +273,12 @@ int writeFile(FileHandle file, const void* bytes, uint32_t size) {
 
 int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle : 0; }
 
-int deleteFile(const char* path) { return FakeDisk.erase(path) == 1 ? 0 : kFileNotFound; }
+// The scripted disk has no links.
+int findLinkTarget(const char* path, std::string* target) {
+  if (FakeDisk.find(path) == FakeDisk.end()) return kFileNotFound;
+  target->assign(path);
+  return 0;
+}
 
 int replaceFile(const char* from, const char* to) {
   auto found = FakeDisk.find(from);
@@ -298,6 +303,7 @@ Text errorText(int code) {
     default: return "unknown error";
   }
 }
+const int kFileTooLarge = 223;  // Windows' code, like the others here
 
 void fatalError(int code, uint32_t place) {
   std::fprintf(stderr, "Runtime error %d at 0x%08X on the scripted disk\n", code, static_cast<unsigned>(place));

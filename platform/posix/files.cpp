@@ -6,9 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-
 
 // Paths go to the system as they are: the program joins folders with '/'
 // here, and a backslash is an ordinary character of a name. Every failure
@@ -59,6 +60,8 @@ int openRegularFile(const char* path, int flags, int* fd, struct stat* st) {
 }
 
 }  // namespace
+
+const int kFileTooLarge = EFBIG;
 
 int findEntryByName(const char* name, Text* storedName) {
   struct stat st;
@@ -222,12 +225,25 @@ int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer,
   return error;
 }
 
-int deleteFile(const char* path) {
-  if (unlink(path) != 0) return lastError();
+int findLinkTarget(const char* path, std::string* target) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) == nullptr) return lastError();
+  target->assign(resolved);
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
+  struct stat old;
+  if (stat(to, &old) == 0) {
+    // Only a privileged process may give a file to another owner or group;
+    // without the privilege the new file stays the writer's, as any file
+    // it writes would.
+    if (chown(from, old.st_uid, old.st_gid) != 0 && errno != EPERM) return lastError();
+    // After the owner: a change of owner may clear mode bits.
+    if (chmod(from, old.st_mode & 07777) != 0) return lastError();
+  } else if (errno != ENOENT) {
+    return lastError();
+  }
   if (rename(from, to) != 0) return lastError();
   return 0;
 }

@@ -115,3 +115,19 @@ TEST(FatalReport, AFolderInPlaceOfTheSettingsFile) {
             "Runtime error 5 at 0x00000101");
   EXPECT_EQ(code, 5u);  // ERROR_ACCESS_DENIED
 }
+
+// A file far larger than any settings file is refused with its own code,
+// before reading it could exhaust the memory.
+TEST(FatalReport, AHugeSettingsFile) {
+  if (getenv(kChildVariable) != nullptr) {
+    Settings s;
+    loadSettings(s);
+    return;  // not reached when the report comes
+  }
+  ScopedTempDir dir;
+  writeTestFile("Readsweeper.ini", std::string(16 * 1024 * 1024 + 1, 'x'));
+  DWORD code = 0;
+  EXPECT_EQ(reportOfChild("FatalReport.AHugeSettingsFile", dir.path().string(), &code),
+            "Runtime error 223 at 0x00000102");
+  EXPECT_EQ(code, 223u);  // ERROR_FILE_TOO_LARGE
+}

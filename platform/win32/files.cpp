@@ -35,6 +35,8 @@ HANDLE openScannedFile(const char* path, DWORD flags) {
 
 }  // namespace
 
+const int kFileTooLarge = ERROR_FILE_TOO_LARGE;
+
 int findEntryByName(const char* name, Text* storedName) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(pathFor(name), &found);
@@ -181,14 +183,55 @@ int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer,
   return 0;
 }
 
-int deleteFile(const char* path) {
-  if (!DeleteFileW(pathFor(path))) return lastError();
+int findLinkTarget(const char* path, std::string* target) {
+  // No access is asked for: only the name of what the path leads to.
+  HANDLE h = CreateFileW(pathFor(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return lastError();
+  // Too small a buffer gets the size needed, its terminating zero included.
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD length = 0;
+  for (;;) {
+    length = GetFinalPathNameByHandleW(h, &final[0], static_cast<DWORD>(final.size()), VOLUME_NAME_DOS);
+    if (length < final.size()) break;
+    final.resize(length);
+  }
+  int error = length == 0 ? lastError() : 0;
+  if (!CloseHandle(h) && error == 0) error = lastError();
+  if (error != 0) return error;
+  target->clear();
+  appendUtf8(target, final.data(), length);
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
-  DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (!MoveFileExW(pathFor(from, 0), pathFor(to, 1), flags)) return lastError();
+  const wchar_t* wideFrom = pathFor(from, 0);
+  const wchar_t* wideTo = pathFor(to, 1);
+  // ReplaceFileW keeps the replaced file's attributes and security
+  // descriptor. The attributes go onto the new file beforehand as well, so
+  // that they stay where ReplaceFileW refuses and the plain move below
+  // takes over, and under Wine, whose ReplaceFileW keeps none. When they
+  // cannot be read, there is nothing to keep: the replace tells what is
+  // wrong.
+  DWORD attributes = GetFileAttributesW(wideTo);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (!SetFileAttributesW(wideFrom, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL)) return lastError();
+  }
+  DWORD replaceFlags = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+  if (ReplaceFileW(wideTo, wideFrom, nullptr, replaceFlags, nullptr, nullptr)) return 0;
+  // Whatever ReplaceFileW refused, the move finishes the replacement as the
+  // program always made it; its code is the one reported.
+  DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (!MoveFileExW(wideFrom, wideTo, moveFlags)) {
+    int error = lastError();
+    // The new file stays behind; hidden, the next rewrite could not empty it
+    // (CREATE_ALWAYS refuses a hidden file). Whether this succeeds changes
+    // nothing of what is reported.
+    SetFileAttributesW(wideFrom, FILE_ATTRIBUTE_NORMAL);
+    return error;
+  }
   return 0;
 }
 

@@ -13,7 +13,7 @@ namespace {
 // prefix, which lifts the limit to about 32767 characters.
 constexpr std::size_t kClassicLimit = MAX_PATH - 12;
 
-bool startsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+bool startsWith(std::wstring_view text, std::wstring_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -121,10 +121,16 @@ std::string codePageToUtf8(std::string_view bytes, unsigned codePage) {
   return utf8;
 }
 
-std::wstring longPathForm(const std::wstring& fullPath) {
-  if (startsWith(fullPath, L"\\\\?\\")) return fullPath;
-  if (startsWith(fullPath, L"\\\\")) return L"\\\\?\\UNC\\" + fullPath.substr(2);
-  return L"\\\\?\\" + fullPath;
+void longPathForm(std::wstring_view fullPath, std::wstring* out) {
+  if (startsWith(fullPath, L"\\\\?\\")) {
+    out->assign(fullPath);
+  } else if (startsWith(fullPath, L"\\\\")) {
+    out->assign(L"\\\\?\\UNC\\");
+    out->append(fullPath.substr(2));
+  } else {
+    out->assign(L"\\\\?\\");
+    out->append(fullPath);
+  }
 }
 
 std::wstring systemPath(const char* utf8Path) {
@@ -145,13 +151,18 @@ void systemPath(const char* utf8Path, std::wstring* out) {
   if (startsWith(path, L"\\\\?\\") || startsWith(path, L"\\\\.\\")) return;
   if (path.size() < kClassicLimit && isFullyQualified(path)) return;
   // A relative path may be short and its full form long; the full form is
-  // what the limit applies to.
-  DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return;  // the file call itself then tells what is wrong
-  std::wstring full(needed, L'\0');
-  DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-  if (length == 0 || length >= needed) return;
-  full.resize(length);
-  if (full.size() < kClassicLimit) return;
-  path = longPathForm(full);
+  // what the limit applies to. It is made in a buffer of the thread that
+  // only grows, so that a scan of a relative or a deep root allocates
+  // nothing at its every listing and open. Too small a buffer gets the size
+  // needed, its terminating zero included.
+  thread_local std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  }
+  // On failure the file call itself tells what is wrong.
+  if (length == 0 || length >= full.size()) return;
+  if (length < kClassicLimit) return;
+  longPathForm(std::wstring_view(full.data(), length), &path);
 }

@@ -25,17 +25,19 @@ std::string utf8ToCodePage(std::string_view utf8, unsigned codePage);
 // UTF-8 of text in a code page; UTF-8 passes as it is.
 std::string codePageToUtf8(std::string_view bytes, unsigned codePage);
 
-// The prefixed form of a full path: \\?\C:\... or, for \\server\share\...,
-// \\?\UNC\server\share\...; one already prefixed stays as it is.
-std::wstring longPathForm(const std::wstring& fullPath);
+// The prefixed form of a full path into `out`: \\?\C:\... or, for
+// \\server\share\..., \\?\UNC\server\share\...; one already prefixed stays as
+// it is. `fullPath` must not lie in `out`.
+void longPathForm(std::wstring_view fullPath, std::wstring* out);
 
 // A path ready for a wide-character file call. While its full form is
 // shorter than the classic limit it goes as it is; a longer one goes in its
 // full form with the long-path prefix. Paths that already begin with \\?\ or
 // \\.\ go as they are.
 std::wstring systemPath(const char* utf8Path);
-// The same into `out`. Paths under the classic limit, the scan's every
-// listing and open, then cost no allocation once `out` has grown.
+// The same into `out`. Once `out` and a buffer of the calling thread for
+// full forms have grown, no path costs an allocation: the scan's every
+// listing and open, relative and long ones included.
 void systemPath(const char* utf8Path, std::wstring* out);
 
 // systemPath for one file call, in a buffer of the calling thread (the scan

@@ -66,9 +66,19 @@ TEST(Wide, WindowTextsInACodePage) {
 }
 
 TEST(Wide, LongPathForm) {
-  EXPECT_EQ(longPathForm(L"C:\\a\\b"), L"\\\\?\\C:\\a\\b");
-  EXPECT_EQ(longPathForm(L"\\\\server\\share\\a"), L"\\\\?\\UNC\\server\\share\\a");
-  EXPECT_EQ(longPathForm(L"\\\\?\\C:\\a"), L"\\\\?\\C:\\a");
+  const struct {
+    const wchar_t* full;
+    const wchar_t* prefixed;
+  } cases[] = {
+      {L"C:\\a\\b", L"\\\\?\\C:\\a\\b"},
+      {L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
+      {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
+  };
+  std::wstring out = L"left from before";
+  for (const auto& c : cases) {
+    longPathForm(c.full, &out);
+    EXPECT_EQ(out, c.prefixed);
+  }
 }
 
 std::wstring currentFolder() {
@@ -182,8 +192,8 @@ TEST_F(LongTree, CreateListOpenReadReplaceAndDelete) {
   EXPECT_EQ(replaceFile((folder + names[0]).c_str(), (folder + names[1]).c_str()), 0);
   Text stored;
   EXPECT_NE(findEntryByName((folder + names[0]).c_str(), &stored), 0);
-  EXPECT_EQ(deleteFile((folder + names[1]).c_str()), 0);
-  EXPECT_EQ(deleteFile((folder + names[2]).c_str()), 0);
+  EXPECT_TRUE(DeleteFileW(systemPath((folder + names[1]).c_str()).c_str()));
+  EXPECT_TRUE(DeleteFileW(systemPath((folder + names[2]).c_str()).c_str()));
   EXPECT_EQ(listFirst((folder + "*.bin").c_str(), &listing, &entry), ERROR_FILE_NOT_FOUND);
 }
 

@@ -1,5 +1,9 @@
-// The newest status text, handed from the scan worker to the main thread
-// without a lock and without the worker ever waiting.
+// The newest text handed from one thread to another without a lock and
+// without either waiting: triple buffering between one writer and one
+// reader. The writer fills its own buffer and swaps it into the middle,
+// marked fresh; the reader swaps a fresh middle out for its own. Neither
+// ever touches the buffer the other holds, and a text put before the last
+// take is never lost: the reader always gets the newest one.
 #pragma once
 
 #include <atomic>
@@ -8,9 +12,6 @@
 
 #include "common/text.h"
 
-// Triple buffering between one writer and one reader: the writer fills its
-// own buffer and swaps it into the middle, marked fresh; the reader swaps a
-// fresh middle out for its own. Neither touches the buffer the other holds.
 struct TextSlot {
   static constexpr uint8_t kFresh = 4;
   char buffers[3][Text::kMax + 1] = {};
@@ -26,6 +27,7 @@ struct TextSlot {
   }
 
   // Reader: the newest text when one came since the last take, else null.
+  // It stays valid until the next take.
   const char* take() {
     if ((middle.load(std::memory_order_acquire) & kFresh) == 0) return nullptr;
     uint8_t previous = middle.exchange(front, std::memory_order_acq_rel);
