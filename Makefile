@@ -5,7 +5,7 @@
 #            Wine in a virtual display), and runs each fuzz target for
 #            FUZZ_SECONDS seconds (default 20).
 # make bench builds the native and Windows configurations and prints the
-#            sampler benchmark table (bench/run); takes a few minutes.
+#            benchmark tables (bench/run); takes about nine minutes.
 # make install builds readsweeper-cli alone (needs only cmake, make and g++)
 #            and installs it with its man page under PREFIX (/usr/local).
 # make dist  leaves the Windows zip and the Linux tarball in build/dist/.
