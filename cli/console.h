@@ -31,9 +31,6 @@ int terminalColumns();
 // Returns 0 or the system's code.
 int installInterruptHandlers();
 
-// The system's description of an error code, on one line.
-std::string systemErrorText(int code);
-
 // Whether a listing that failed with this code found an empty folder rather
 // than none: a drive root without entries (Windows' code 2). A folder that
 // exists always lists "." on POSIX systems, so there nothing counts.

@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cstring>
 
 #include "cli/console.h"
 #include "cli/interrupt.h"
@@ -59,8 +58,6 @@ int installInterruptHandlers() {
   if (sigaction(SIGTERM, &action, nullptr) != 0) return errno;
   return 0;
 }
-
-std::string systemErrorText(int code) { return std::strerror(code); }
 
 bool listingFoundNothing(int) { return false; }
 

@@ -92,23 +92,6 @@ int installInterruptHandlers() {
   return 0;
 }
 
-std::string systemErrorText(int code) {
-  wchar_t* message = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&message), 0,
-                                nullptr);
-  if (length == 0) return "error " + std::to_string(code);
-  std::string text;
-  appendUtf8(&text, message, length);
-  LocalFree(message);
-  // The system's texts end in a line end, sometimes after a full stop.
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text;
-}
-
 bool listingFoundNothing(int error) { return error == ERROR_FILE_NOT_FOUND; }
 
 std::string systemFolderForm(std::string_view folder) {

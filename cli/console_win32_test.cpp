@@ -33,6 +33,4 @@ TEST(ConsoleWin32, AnEmptyDriveRootCanBeListed) {
   EXPECT_TRUE(listingFoundNothing(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(listingFoundNothing(ERROR_PATH_NOT_FOUND));
   EXPECT_FALSE(listingFoundNothing(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(systemErrorText(ERROR_PATH_NOT_FOUND).empty());
-  EXPECT_EQ(systemErrorText(ERROR_PATH_NOT_FOUND).find('\n'), std::string::npos);
 }

@@ -14,6 +14,7 @@
 #include "cli/report.h"
 #include "cli/status_texts.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/listing.h"
 #include "platform/memory.h"
 #include "scan/error_list.h"
@@ -31,7 +32,12 @@ int usageError(const std::string& problem) {
   return kExitUsage;
 }
 
-std::string errorWords(int code) { return systemErrorText(code) + " (error " + std::to_string(code) + ")"; }
+// The system's words for a code, without their closing full stop, and the code.
+std::string errorWords(int code) {
+  std::string words(errorText(code).view());
+  if (!words.empty() && words.back() == '.') words.pop_back();
+  return words + " (error " + std::to_string(code) + ")";
+}
 
 // Whether the root can be listed at all: once, before the scan, which would
 // otherwise spin through empty passes.

@@ -71,4 +71,10 @@ TEST(Win32Files, AFileOpenInAReaderIsNotReplaced) {
   SetFileAttributesA("s.ini", FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST(Win32Files, ErrorTextsAreOneLine) {
+  Text text = errorText(ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.view().find('\n'), std::string_view::npos);
+}
+
 }  // namespace
