@@ -1,6 +1,5 @@
 // What the user does to the window: typing a path, pressing Start or Stop,
 // closing. And the start of a scan.
-#include <cstdlib>
 
 // The control names are declared before the handles of the same names.
 #include "app/status_texts.h"
@@ -18,9 +17,6 @@ int64_t readBufferSize;
 HANDLE WorkerHandle;
 
 namespace {
-
-// Whether readBuffer came from allocateAlignedMemory rather than malloc.
-bool readBufferAligned;
 
 Text pathEditText() { return windowText(PathEdit); }
 
@@ -57,14 +53,9 @@ void refuseStart() {
 }  // namespace
 
 void releaseReadBuffer() {
-  if (readBufferAligned) {
-    releaseAlignedMemory(readBuffer);
-  } else {
-    std::free(readBuffer);
-  }
+  releaseAlignedMemory(readBuffer);
   readBuffer = nullptr;
   readBufferSize = 0;
-  readBufferAligned = false;
 }
 
 void startScan() {
@@ -85,10 +76,10 @@ void startScan() {
   SetWindowTextA(StartButton, "Stop");
 
   releaseReadBuffer();
+  // One kind of buffer for every scan, aligned whether or not its reads
+  // need it, so that giving it back needs no record of which it was.
   ScanBufferNeed need = scanBufferNeed(settings);
-  readBufferAligned = need.aligned;
-  readBuffer = need.aligned ? allocateAlignedMemory(need.size)
-                            : static_cast<char*>(std::malloc(static_cast<std::size_t>(need.size)));
+  readBuffer = allocateAlignedMemory(need.size);
   if (!readBuffer) {
     refuseStart();
     return;

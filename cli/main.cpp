@@ -3,7 +3,6 @@
 // thread hands the worker its settings, its buffer and its root, runs it,
 // shows the newest status texts while it runs, and reports at the end.
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <string>
 #include <thread>
@@ -122,23 +121,15 @@ int run(const std::vector<std::string>& arguments) {
   }
 
   // Reads past the cache need a buffer aligned for the system's unbuffered
-  // reads and wide enough for a block's aligned span.
+  // reads and wide enough for a block's aligned span; every scan gets one.
   ScanBufferNeed need = scanBufferNeed(s);
-  char* buffer = need.aligned ? allocateAlignedMemory(need.size)
-                              : static_cast<char*>(std::malloc(static_cast<std::size_t>(need.size)));
-  auto releaseBuffer = [&] {
-    if (need.aligned) {
-      releaseAlignedMemory(buffer);
-    } else {
-      std::free(buffer);
-    }
-  };
+  char* buffer = allocateAlignedMemory(need.size);
   if (!buffer) return usageError("no memory for a buffer of " + std::to_string(need.size) + " bytes");
   // The worker writes the list's "scan start" and "scan end" lines and
   // closes it; a list that cannot be opened is a usage error.
   Text failure;
   if (openErrorList(s.errorList, &failure) != 0) {
-    releaseBuffer();
+    releaseAlignedMemory(buffer);
     return usageError(std::string(failure.view()));
   }
 
@@ -150,7 +141,7 @@ int run(const std::vector<std::string>& arguments) {
   ScanState.store(1);
   if (interruptRequested()) requestScanStop(StopReason::User);
   runWorker(!line.quiet && standardErrorIsTerminal());
-  releaseBuffer();
+  releaseAlignedMemory(buffer);
 
   ScanResult result = scanResult();
   if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));
