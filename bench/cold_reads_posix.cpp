@@ -22,32 +22,17 @@
 #include <vector>
 
 #include "bench/samplers.h"
+#include "bench/setups.h"
 #include "platform/memory.h"
 #include "scan/scan.h"
 
 namespace {
 
-constexpr int64_t kLargestLimit = INT32_MAX;
 constexpr double kSeconds = 1.0;  // of one timed run, roughly
 constexpr int kTrials = 3;        // of each row, the fastest counts
 
-struct Setup {
-  const char* label;
-  int windowRefresh;
-  int32_t blockSize;
-};
-
-constexpr Setup kSetups[] = {
-    {"defaults", 25, 1},
-    {"refresh 100, 64 KiB blocks", 100, 65536},
-};
-
 Settings settingsFor(const Setup& setup, int64_t limit, bool pastCache) {
-  Settings s;
-  applyNoFileDefaults(s);
-  s.windowRefresh = static_cast<uint8_t>(setup.windowRefresh);
-  s.bytesToReadAtOnce = setup.blockSize;
-  s.stopAfterChecked = std::min(limit, kLargestLimit);
+  Settings s = settingsFor(setup, limit);
   s.readPastCache = pastCache;
   return s;
 }
@@ -118,11 +103,6 @@ SamplerRun engineRun(const char* root, const Settings& s, uint32_t seed, bool co
   Buffer buffer(s);
   if (buffer.bytes == nullptr || (cold && !dropTree(root))) return SamplerRun{};
   return runEngine(root, s, seed, buffer.bytes, buffer.size);
-}
-
-bool sameWork(const SamplerRun& a, const SamplerRun& b) {
-  return a.bytes == b.bytes && a.openErrors == b.openErrors && a.readErrors == b.readErrors &&
-         a.nextDraw == b.nextDraw;
 }
 
 // A limit of checked bytes that takes the slowest run, cold and past the

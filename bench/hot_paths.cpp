@@ -20,32 +20,12 @@ Settings displayDefaults() {
 
 // One file checked at many positions: "select next file:" 1 leaves it after
 // 100 positions on average, so the time per block read is the engine's own
-// per-block work (draw, position, read, count, stop rules).
-void blockReads(benchmark::State& state) {
+// per-block work (draw, position, read, count, stop rules); past the cache,
+// also the span around each block, cut out again.
+void timeBlockReads(benchmark::State& state, bool pastCache) {
   Settings s = displayDefaults();
   s.selectNextFile = 1;
-  s.bytesToReadAtOnce = static_cast<int32_t>(state.range(0));
-  std::vector<char> buffer(static_cast<std::size_t>(s.bytesToReadAtOnce));
-  prepareScan(s, buffer.data(), static_cast<int64_t>(buffer.size()), 7);
-  ScanState.store(1);
-  const std::string path = "R:\\data\\file.bin";
-  const std::string name = "file.bin";
-  int64_t blocks = 0;
-  for (auto _ : state) {
-    int64_t before = Scan.checkedBytes;
-    checkFile(path, name, int64_t{1} << 30);
-    blocks += (Scan.checkedBytes - before) / s.bytesToReadAtOnce;
-  }
-  state.counters["ns/block"] =
-      benchmark::Counter(static_cast<double>(blocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-BENCHMARK(blockReads)->Arg(1)->Arg(65536)->Unit(benchmark::kMicrosecond);
-
-// The same past the cache: the span around each block, cut out again.
-void blockReadsPastCache(benchmark::State& state) {
-  Settings s = displayDefaults();
-  s.selectNextFile = 1;
-  s.readPastCache = true;
+  s.readPastCache = pastCache;
   s.bytesToReadAtOnce = static_cast<int32_t>(state.range(0));
   ScanBufferNeed need = scanBufferNeed(s);
   char* buffer = allocateAlignedMemory(need.size);
@@ -63,6 +43,11 @@ void blockReadsPastCache(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(blocks), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   releaseAlignedMemory(buffer);
 }
+
+void blockReads(benchmark::State& state) { timeBlockReads(state, false); }
+BENCHMARK(blockReads)->Arg(1)->Arg(65536)->Unit(benchmark::kMicrosecond);
+
+void blockReadsPastCache(benchmark::State& state) { timeBlockReads(state, true); }
 BENCHMARK(blockReadsPastCache)->Arg(1)->Arg(65536)->Unit(benchmark::kMicrosecond);
 
 void countersLine(benchmark::State& state) {

@@ -19,40 +19,13 @@
 #include "bench/every_file_bench.h"
 #include "bench/program.h"
 #include "bench/samplers.h"
+#include "bench/setups.h"
 
 namespace {
 
-constexpr int64_t kLargestLimit = INT32_MAX;
 constexpr double kFewestChecks = 100;
 
-struct Setup {
-  const char* label;
-  int windowRefresh;
-  int32_t blockSize;
-};
-
-constexpr Setup kSetups[] = {
-    {"defaults", 25, 1},
-    {"refresh 100, 64 KiB blocks", 100, 65536},
-};
-
-// What a user without a settings file sees, with the refresh and block
-// size of the setup.
-Settings settingsFor(const Setup& setup, int64_t limit) {
-  Settings s;
-  applyNoFileDefaults(s);
-  s.windowRefresh = static_cast<uint8_t>(setup.windowRefresh);
-  s.bytesToReadAtOnce = setup.blockSize;
-  s.stopAfterChecked = static_cast<int32_t>(std::min(limit, kLargestLimit));
-  return s;
-}
-
 std::vector<char> buffer(65536);
-
-bool sameWork(const SamplerRun& a, const SamplerRun& b) {
-  return a.bytes == b.bytes && a.openErrors == b.openErrors && a.readErrors == b.readErrors &&
-         a.nextDraw == b.nextDraw;
-}
 
 // A limit of checked bytes that takes the reference about `seconds`: grown
 // until one run takes at least half of that, then scaled.

@@ -34,15 +34,6 @@ struct EveryFile : ScanFixture {
     FakeFiles[folderPath + name].size = size;
     return fakeEntry(name, size, attributes);
   }
-  // runScan with a bound on its passes, so that a stop that never comes
-  // fails the test instead of hanging it.
-  void runScanOfAtMost(int passes) {
-    setupScan();
-    for (int pass = 0; pass < passes && ScanState.load() > 0; ++pass) runPass();
-    endScan();
-    ASSERT_EQ(ScanState.load(), -1) << "the scan did not stop by itself";
-    finishScan();
-  }
   // Passes until `cycles` cycles are complete (at most `passes`).
   void passUntilCycles(int64_t cycles, int passes = 10000) {
     for (int pass = 0; pass < passes && Scan.cyclesCompleted < cycles && ScanState.load() > 0; ++pass) runPass();

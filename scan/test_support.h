@@ -22,6 +22,16 @@ struct ScanFixture : ::testing::Test {
     prepareScan(s, buffer.data(), static_cast<int64_t>(buffer.size()), seed);
   }
 
+  // runScan on this thread with a bound on its passes, so that a stop that
+  // never comes fails the test instead of hanging it.
+  void runScanOfAtMost(int passes) {
+    setupScan();
+    for (int pass = 0; pass < passes && ScanState.load() > 0; ++pass) runPass();
+    endScan();
+    ASSERT_EQ(ScanState.load(), -1) << "the scan did not stop by itself";
+    finishScan();
+  }
+
   void resetScan() {
     Scan = ScanRecord{};
     ScanState.store(1);

@@ -18,15 +18,6 @@ struct WorkerFixture : ScanFixture {
     s.showOpenErrors = true;
     s.showReadErrors = true;
   }
-  // runScan with a bound on its passes, so that a stop rule that never
-  // fires fails the test instead of hanging it.
-  void runScanOfAtMost(int passes) {
-    setupScan();
-    for (int pass = 0; pass < passes && ScanState.load() > 0; ++pass) runPass();
-    endScan();
-    ASSERT_EQ(ScanState.load(), -1) << "the scan did not stop by itself";
-    finishScan();
-  }
 };
 
 const char* const kGivenBack[] = {"text StartButton: Start", "enable PathEdit: 1", "show normal"};
