@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when missing.
 set -e
-packages="cmake make g++ clang libclang-rt-dev googletest nlohmann-json3-dev libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-apps imagemagick"
+packages="cmake make g++ clang libclang-rt-dev googletest nlohmann-json3-dev libbenchmark-dev g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-apps imagemagick fio libfuse3-dev fuse3 pkg-config prometheus prometheus-node-exporter"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
