@@ -17,14 +17,14 @@ struct BlockRead {
   int64_t bytes = 0;
 };
 
-// Reads `length` bytes into the scan's buffer from the current position:
-// as many platform reads as the block needs, until it is complete, a read
-// returns nothing (end of file) or a read fails.
-void readBlock(FileHandle file, int64_t length, BlockRead* block) {
+// Reads `length` bytes into `buffer` from the current position: as many
+// platform reads as the block needs, until it is complete, a read returns
+// nothing (end of file) or a read fails.
+void readBlock(FileHandle file, char* buffer, int64_t length, BlockRead* block) {
   while (block->bytes < length) {
     uint32_t ask = static_cast<uint32_t>(std::min(length - block->bytes, kMostPerRead));
     uint32_t got = 0;
-    int error = readFile(file, Scan.buffer + block->bytes, ask, &got);
+    int error = readFile(file, buffer + block->bytes, ask, &got);
     block->bytes += got;
     if (error != 0) {
       block->readError = error;
@@ -62,13 +62,13 @@ int64_t largestBlock() {
   return std::max<int64_t>(0, alignDown(Scan.bufferSize, kLargestAlignment) - kLargestAlignment + 1);
 }
 
-// Reads the aligned span around the `length` bytes at `from` into the
-// scan's buffer, at offsets of its own, and keeps the block's part of what
+// Reads the aligned span around the `length` bytes at `from` into `buffer`,
+// at offsets of its own, and keeps the block's part of what
 // came: the bytes short of the block's end are short as without the flag.
 // A failure anywhere in the span is the block's. The span comes in as many
 // reads as its size needs, until it is complete, a read returns nothing or
 // part of a unit (the end of the file) or a read fails.
-void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRead* block) {
+void readSpan(const UnbufferedFile& file, char* buffer, int64_t from, int64_t length, BlockRead* block) {
   if (length <= 0) return;
   int64_t alignment = file.alignment;
   int64_t start = alignDown(from, alignment);
@@ -77,7 +77,7 @@ void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRea
   while (got < size) {
     uint32_t ask = static_cast<uint32_t>(std::min(size - got, kMostPerRead));
     uint32_t came = 0;
-    int error = readFileUnbuffered(file, start + got, Scan.buffer + got, ask, &came);
+    int error = readFileUnbuffered(file, start + got, buffer + got, ask, &came);
     got += came;
     if (error != 0) {
       block->readError = error;
@@ -94,15 +94,15 @@ void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRea
 // but the positioning is still made: it fails where a plain one fails, and
 // the block then comes from where a plain read would have gone on, so the
 // counts are those of a scan through the cache.
-BlockRead readBlockAt(CheckedFile* file, int64_t position, int64_t length) {
+BlockRead readBlockAt(CheckedFile* file, char* buffer, int64_t position, int64_t length) {
   BlockRead block;
   block.seekError = positionFile(file->handle, position);
   if (!file->pastCache) {
-    readBlock(file->handle, length, &block);
+    readBlock(file->handle, buffer, length, &block);
     return block;
   }
   if (block.seekError == 0) file->cursor = position;
-  readSpan(*file, file->cursor, length, &block);
+  readSpan(*file, buffer, file->cursor, length, &block);
   file->cursor += block.bytes;
   return block;
 }
@@ -110,14 +110,14 @@ BlockRead readBlockAt(CheckedFile* file, int64_t position, int64_t length) {
 // Counts what one block read came to, lists what failed in it, then
 // applies the stop rules. Without an open file the positioning, the read
 // and its length all fail; the failed open is listed instead.
-void countBlock(std::string_view path, bool opened, const BlockRead& block, int64_t blockLength) {
+void countBlock(Reader& r, std::string_view path, bool opened, const BlockRead& block, int64_t blockLength) {
   const Settings& s = Scan.settings;
   if (!opened || block.seekError != 0) ++Scan.readErrors;
   if (!opened || block.readError != 0) ++Scan.readErrors;
-  if (s.measureReadingSpeed) countRead(block.bytes);
+  if (s.measureReadingSpeed) countRead(r, block.bytes);
   if (block.bytes != blockLength) ++Scan.readErrors;
   if (opened && (block.seekError != 0 || block.readError != 0 || block.bytes != blockLength)) {
-    listBlockRead(path, Scan.readPosition, blockLength, block.bytes, block.seekError, block.readError);
+    listBlockRead(path, r.readPosition, blockLength, block.bytes, block.seekError, block.readError);
   }
   // The error rule sees the errors of this read before its bytes count.
   errorLimitReached();
@@ -127,24 +127,28 @@ void countBlock(std::string_view path, bool opened, const BlockRead& block, int6
 }
 
 // The reads at one position: `repeatRead` of them, fewer when the scan is
-// asked to stop. Each counts on its own.
-void readAtPosition(CheckedFile* file, std::string_view path, int64_t blockLength) {
+// asked to stop. Each counts on its own, and each waits for its credit
+// under the rate limit.
+void readAtPosition(Reader& r, CheckedFile* file, std::string_view path, int64_t blockLength) {
   const Settings& s = Scan.settings;
   bool opened = file->handle != kNoFile;
   int32_t repeatCount = 0;
   do {
     BlockRead block;
-    if (opened) block = readBlockAt(file, Scan.readPosition, blockLength);
-    countBlock(path, opened, block, blockLength);
+    if (opened) {
+      if (s.readRateLimit > 0) awaitReadCredit(blockLength);
+      block = readBlockAt(file, r.buffer, r.readPosition, blockLength);
+    }
+    countBlock(r, path, opened, block, blockLength);
     ++repeatCount;
   } while (repeatCount != s.repeatRead && ScanState.load() > 0);
 }
 
 }  // namespace
 
-bool checkFile(const std::string& path, std::string_view name, int64_t size) {
+bool checkFile(Reader& r, const std::string& path, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
-  if (s.showFileName && refreshDraw()) showFileLine(name, size);
+  if (s.showFileName && refreshDraw(r)) showFileLine(r, name, size);
 
   CheckedFile file;
   int error = openForCheck(path.c_str(), s.readPastCache, &file);
@@ -167,10 +171,10 @@ bool checkFile(const std::string& path, std::string_view name, int64_t size) {
   if (size > 0) {
     for (;;) {
       // The bound leaves out the block that would end at the last byte.
-      Scan.readPosition = randomBelow(size - blockLength);
-      readAtPosition(&file, path, blockLength);
+      r.readPosition = randomBelow(r.random, size - blockLength);
+      readAtPosition(r, &file, path, blockLength);
       if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
-      if (chancePercent(s.selectNextFile)) break;
+      if (chancePercent(r.random, s.selectNextFile)) break;
       if (ScanState.load() <= 0) break;
     }
   }
@@ -179,8 +183,11 @@ bool checkFile(const std::string& path, std::string_view name, int64_t size) {
   return true;
 }
 
+// Each reader has a part of the one buffer; past the cache each part is a
+// whole number of the largest alignment, so every part starts aligned.
 ScanBufferNeed scanBufferNeed(const Settings& s) {
   int64_t block = std::max<int32_t>(s.bytesToReadAtOnce, 1);
-  if (!s.readPastCache) return {block, false};
-  return {widestSpan(block, kLargestAlignment), true};
+  int64_t readers = readersOf(s);
+  if (!s.readPastCache) return {block * readers, false};
+  return {widestSpan(block, kLargestAlignment) * readers, true};
 }

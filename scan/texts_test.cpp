@@ -87,14 +87,14 @@ TEST_F(SpeedFixture, SamplesTakeTheScanAverageAndKeepTheLastPositiveSpeed) {
   FakeHundredths = 100000;
   startSpeedMeasurement();
   // Same hundredth as the start: nothing is computed, the old speed shows.
-  for (int i = 0; i < 50; ++i) countRead(10);
+  for (int i = 0; i < 50; ++i) countRead(Readers[0], 10);
   EXPECT_EQ(Scan.currentSpeed, 0);
   EXPECT_EQ(takeSpeedForDisplay(), 7);
   // Half a second later: 1000 bytes over 0.5 s. The reads that deliver
   // nothing give the one-in-eight sample its chances after the last bytes.
   FakeHundredths += 50;
-  for (int i = 0; i < 50; ++i) countRead(10);
-  for (int i = 0; i < 60; ++i) countRead(0);
+  for (int i = 0; i < 50; ++i) countRead(Readers[0], 10);
+  for (int i = 0; i < 60; ++i) countRead(Readers[0], 0);
   EXPECT_EQ(Scan.speedBytes, 1000);
   EXPECT_EQ(Scan.currentSpeed, 2000);
   EXPECT_EQ(takeSpeedForDisplay(), 2000);
@@ -109,11 +109,11 @@ TEST_F(SpeedFixture, ASampleOfZeroReplacesASpeedNotYetShown) {
   FakeHundredths = 100000;
   startSpeedMeasurement();
   FakeHundredths += 50;
-  for (int i = 0; i < 100; ++i) countRead(10);
+  for (int i = 0; i < 100; ++i) countRead(Readers[0], 10);
   ASSERT_GT(Scan.currentSpeed, 0);
   // Hours later, 1000 bytes over the whole time round to 0 bytes a second.
   FakeHundredths += 100000000;
-  for (int i = 0; i < 100; ++i) countRead(0);
+  for (int i = 0; i < 100; ++i) countRead(Readers[0], 0);
   EXPECT_EQ(Scan.currentSpeed, 0);
   EXPECT_EQ(takeSpeedForDisplay(), 7);
   EXPECT_EQ(lastSpeed, 7);
@@ -124,8 +124,8 @@ struct DisplayFixture : ScanFixture {
     resetFakePlatform();
     resetScan();
     Scan.rootFolder = "R:\\data\\";
-    Scan.subPath = "sub\\";
-    Scan.readPosition = 4096;
+    Readers[0].subPath = "sub\\";
+    Readers[0].readPosition = 4096;
   }
 };
 
@@ -155,7 +155,7 @@ TEST_F(DisplayFixture, FileLine) {
     Scan.settings.showReadByte = c.readByte;
     Scan.settings.showFileSize = c.fileSize;
     Scan.settings.showFullFileSize = c.fullSize;
-    EXPECT_EQ(composeFileLine(c.name, c.size).view(), c.line);
+    EXPECT_EQ(composeFileLine(Readers[0], c.name, c.size).view(), c.line);
   }
 }
 

@@ -6,13 +6,13 @@ constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
 
 // Opens the listing of rootFolder + subPath; the pattern stays in
-// Scan.pattern for the placeholder of a folder that cannot be listed.
-int openListing() {
-  Scan.pattern.assign(Scan.rootFolder);
-  Scan.pattern.append(Scan.subPath);
-  Scan.pattern.append("*.*");
-  int error = listFirst(Scan.pattern.c_str(), &Scan.listing, &Scan.entry);
-  if (error != 0) Scan.listing = kNoListing;
+// reader.pattern for the placeholder of a folder that cannot be listed.
+int openListing(Reader& r) {
+  r.pattern.assign(Scan.rootFolder);
+  r.pattern.append(r.subPath);
+  r.pattern.append("*.*");
+  int error = listFirst(r.pattern.c_str(), &r.listing, &r.entry);
+  if (error != 0) r.listing = kNoListing;
   return error;
 }
 
@@ -23,26 +23,26 @@ bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 // The walk keeps no stack: it moves forward through one listing or down
 // into a subfolder, never back up. The pick draw comes before each advance,
 // so the first entry of a listing can be picked but never descended into.
-PickResult pickEntry() {
-  Scan.subPath.clear();
-  if (openListing() != 0) return PickResult::None;
+PickResult pickEntry(Reader& r) {
+  r.subPath.clear();
+  if (openListing(r) != 0) return PickResult::None;
   const Settings& s = Scan.settings;
   for (;;) {
-    if (chancePercent(s.skipFile)) return PickResult::Picked;
-    if (listNext(Scan.listing, &Scan.entry) != 0) return PickResult::Exhausted;
+    if (chancePercent(r.random, s.skipFile)) return PickResult::Picked;
+    if (listNext(r.listing, &r.entry) != 0) return PickResult::Exhausted;
     // Only folders with no other attribute bit are entered.
-    if (Scan.entry.attributes != kPlainFolder || isDotEntry(Scan.entry.name)) continue;
-    if (!chancePercent(s.selectSubfolder)) continue;
-    Scan.subPath.append(Scan.entry.name);
-    Scan.subPath.push_back(kPathSeparator);
-    closeListing();
-    int64_t folderSize = Scan.entry.size;
-    if (openListing() != 0) {
+    if (r.entry.attributes != kPlainFolder || isDotEntry(r.entry.name)) continue;
+    if (!chancePercent(r.random, s.selectSubfolder)) continue;
+    r.subPath.append(r.entry.name);
+    r.subPath.push_back(kPathSeparator);
+    closeListing(r);
+    int64_t folderSize = r.entry.size;
+    if (openListing(r) != 0) {
       // The entry stands for the folder that could not be listed: its name
       // is the whole pattern, so a check of it fails to open.
-      Scan.entry.name = Scan.pattern;
-      Scan.entry.attributes = kPlaceholderAttributes;
-      Scan.entry.size = folderSize;
+      r.entry.name = r.pattern;
+      r.entry.attributes = kPlaceholderAttributes;
+      r.entry.size = folderSize;
       return PickResult::Exhausted;
     }
   }
@@ -64,8 +64,8 @@ bool entryQualifies(PickResult result, const ListEntry& entry, const Settings& s
   return true;
 }
 
-void closeListing() {
-  if (Scan.listing == kNoListing) return;
-  listClose(Scan.listing);
-  Scan.listing = kNoListing;
+void closeListing(Reader& r) {
+  if (r.listing == kNoListing) return;
+  listClose(r.listing);
+  r.listing = kNoListing;
 }

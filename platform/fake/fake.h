@@ -98,5 +98,18 @@ extern int64_t FakeClockStep;
 // What localTime() returns: 2026-01-02 03:04:05.006 after a reset.
 extern LocalTime FakeLocalTime;
 
+// Lets sleepMilliseconds advance FakeHundredths by the time asked for
+// (rounded up to hundredths) instead of sleeping, when on; otherwise a
+// sleep passes no time.
+extern bool FakeSleepAdvancesClock;
+extern std::atomic<int64_t> FakeSleptMilliseconds;  // asked for in all
+
+// --- priority -----------------------------------------------------------------
+
+extern int FakeBackgroundError;  // non-zero: the background mode is refused with it
+extern std::atomic<int> FakeBackgroundThreads;  // threads that asked for it
+
 // Everything back to empty: no folders, no files, no log, clock at 0.
+// The scripted system may be called from several threads at once; the
+// tests read and set its tables while no scan runs.
 void resetFakePlatform();

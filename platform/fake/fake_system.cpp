@@ -2,11 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/fake/fake.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
+#include "platform/priority.h"
 
 std::map<std::string, FakeFolder> FakeFolders;
 std::map<std::string, FakeFile> FakeFiles;
@@ -25,6 +27,10 @@ int FakeAppendOpenError = 0;
 int FakeWriteError = 0;
 int FakeWriteCount = 0;
 LocalTime FakeLocalTime;
+bool FakeSleepAdvancesClock = false;
+std::atomic<int64_t> FakeSleptMilliseconds{0};
+int FakeBackgroundError = 0;
+std::atomic<int> FakeBackgroundThreads{0};
 
 // The scripted system is a Windows one.
 const char kPathSeparator = '\\';
@@ -61,6 +67,11 @@ struct OpenFile {
 std::vector<OpenListing> listings;
 std::vector<OpenFile> files;
 
+// One call at a time, whichever reader makes it; the unbuffered read is
+// made of the plain one.
+std::recursive_mutex systemLock;
+using Held = std::lock_guard<std::recursive_mutex>;
+
 }  // namespace
 
 ListEntry fakeEntry(const char* name, int64_t size, uint32_t attributes) {
@@ -92,6 +103,10 @@ void resetFakePlatform() {
   FakeWriteError = 0;
   FakeWriteCount = 0;
   FakeLocalTime = {2026, 1, 2, 3, 4, 5, 6};
+  FakeSleepAdvancesClock = false;
+  FakeSleptMilliseconds = 0;
+  FakeBackgroundError = 0;
+  FakeBackgroundThreads = 0;
   listings.clear();
   files.clear();
 }
@@ -99,6 +114,7 @@ void resetFakePlatform() {
 // --- listing ------------------------------------------------------------------
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
+  Held held(systemLock);
   *listing = kNoListing;
   auto found = FakeFolders.find(pattern);
   if (found == FakeFolders.end()) return kPathNotFound;
@@ -114,6 +130,7 @@ int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
 }
 
 int listNext(ListHandle listing, ListEntry* entry) {
+  Held held(systemLock);
   if (listing < 0 || static_cast<std::size_t>(listing) >= listings.size() || !listings[listing].open) return kBadHandle;
   OpenListing& l = listings[listing];
   if (static_cast<int>(l.next) == l.folder->failNextAt) return 59;  // an unexpected network error
@@ -126,6 +143,7 @@ int listNext(ListHandle listing, ListEntry* entry) {
 bool isEndOfListing(int error) { return error == kNoMoreFiles; }
 
 void listClose(ListHandle listing) {
+  Held held(systemLock);
   if (listing < 0 || static_cast<std::size_t>(listing) >= listings.size() || !listings[listing].open) return;
   listings[listing].open = false;
   --FakeOpenListings;
@@ -140,6 +158,7 @@ static FileHandle newHandle(const OpenFile& opened) {
 }
 
 int openFileForReading(const char* path, FileHandle* file) {
+  Held held(systemLock);
   FakeOpens.push_back(path);
   auto found = FakeFiles.find(path);
   if (found == FakeFiles.end()) {
@@ -161,6 +180,7 @@ static OpenFile* openFile(FileHandle file) {
 }
 
 int positionFile(FileHandle file, int64_t offset) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
   if (f->file != nullptr && f->file->failPositioning) return kReadFault;
@@ -170,6 +190,7 @@ int positionFile(FileHandle file, int64_t offset) {
 }
 
 int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
+  Held held(systemLock);
   *got = 0;
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
@@ -201,6 +222,7 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
 }
 
 int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+  Held held(systemLock);
   *file = UnbufferedFile{};
   int error = openFileForReading(path, &file->handle);
   if (error != 0) return error;
@@ -211,6 +233,7 @@ int openFileUnbuffered(const char* path, UnbufferedFile* file) {
 }
 
 int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got) {
+  Held held(systemLock);
   *got = 0;
   OpenFile* f = openFile(file.handle);
   if (f == nullptr) return kBadHandle;
@@ -225,6 +248,7 @@ int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer,
 }
 
 int closeFile(FileHandle file) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
   f->open = false;
@@ -235,12 +259,14 @@ int closeFile(FileHandle file) {
 // --- whole files --------------------------------------------------------------
 
 int findEntryByName(const char* name, Text* storedName) {
+  Held held(systemLock);
   if (FakeDisk.find(name) == FakeDisk.end()) return kFileNotFound;
   *storedName = Text(name);
   return 0;
 }
 
 int createFileForWriting(const char* path, FileHandle* file) {
+  Held held(systemLock);
   std::string& bytes = FakeDisk[path];
   bytes.clear();
   *file = newHandle({path, nullptr, 0, true, &bytes});
@@ -248,6 +274,7 @@ int createFileForWriting(const char* path, FileHandle* file) {
 }
 
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
+  Held held(systemLock);
   *file = kNoFile;
   *empty = false;
   if (FakeAppendOpenError != 0) return FakeAppendOpenError;
@@ -260,6 +287,7 @@ int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
 }
 
 int writeFile(FileHandle file, const void* bytes, uint32_t size) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
   if (FakeWriteError != 0) return FakeWriteError;
@@ -271,16 +299,21 @@ int writeFile(FileHandle file, const void* bytes, uint32_t size) {
   return 0;
 }
 
-int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle : 0; }
+int flushFile(FileHandle file) {
+  Held held(systemLock);
+  return openFile(file) == nullptr ? kBadHandle : 0;
+}
 
 // The scripted disk has no links.
 int findLinkTarget(const char* path, std::string* target) {
+  Held held(systemLock);
   if (FakeDisk.find(path) == FakeDisk.end()) return kFileNotFound;
   target->assign(path);
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
+  Held held(systemLock);
   auto found = FakeDisk.find(from);
   if (found == FakeDisk.end()) return kFileNotFound;
   std::string bytes = std::move(found->second);
@@ -314,8 +347,27 @@ void fatalError(int code, uint32_t place) {
 
 uint32_t tickCount() { return FakeTickCount; }
 
-int64_t monotonicHundredths() { return FakeHundredths += FakeClockStep; }
+int64_t monotonicHundredths() {
+  Held held(systemLock);
+  return FakeHundredths += FakeClockStep;
+}
 
-int64_t monotonicMilliseconds() { return (FakeHundredths += FakeClockStep) * 10; }
+int64_t monotonicMilliseconds() {
+  Held held(systemLock);
+  return (FakeHundredths += FakeClockStep) * 10;
+}
+
+void sleepMilliseconds(int64_t milliseconds) {
+  Held held(systemLock);
+  FakeSleptMilliseconds += milliseconds;
+  if (FakeSleepAdvancesClock) FakeHundredths += (milliseconds + 9) / 10;
+}
+
+// --- priority -------------------------------------------------------------------
+
+int enterBackgroundMode() {
+  ++FakeBackgroundThreads;
+  return FakeBackgroundError;
+}
 
 LocalTime localTime() { return FakeLocalTime; }
