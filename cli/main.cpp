@@ -145,6 +145,9 @@ int run(const std::vector<std::string>& arguments) {
 
   ScanResult result = scanResult();
   if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));
+  if (result.backgroundRefusal != 0) {
+    tell("background priority refused, the scan read at normal priority: " + errorWords(result.backgroundRefusal));
+  }
   if (!line.quiet) tell(composeSummaryLine(result));
   int exitCode = exitCodeOf(result);
   if (line.json) {

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int64_t kInt32Max = INT32_MAX;
+// A rate of 1T a second is no limit on any disk; above it the engine's
+// credit arithmetic would leave 64 bits.
+constexpr int64_t kMostRate = int64_t{1} << 40;
 
 // How an option's value is written.
 enum class ValueKind {
@@ -40,6 +43,9 @@ namespace {
 constexpr OptionRule kRules[] = {
     {"--every-file", ValueKind::None, 0, 0, &Settings::checkEveryFile, nullptr, nullptr, nullptr, nullptr},
     {"--past-cache", ValueKind::None, 0, 0, &Settings::readPastCache, nullptr, nullptr, nullptr, nullptr},
+    {"--readers", ValueKind::Count, 1, 64, nullptr, &Settings::parallelReads, nullptr, nullptr, nullptr},
+    {"--rate", ValueKind::Size, 0, kMostRate, nullptr, nullptr, &Settings::readRateLimit, nullptr, nullptr},
+    {"--background", ValueKind::None, 0, 0, &Settings::backgroundPriority, nullptr, nullptr, nullptr, nullptr},
     {"--scan-all", ValueKind::None, 0, 0, &Settings::scanAllFiles, nullptr, nullptr, nullptr, nullptr},
     {"--skip-small", ValueKind::None, 0, 0, &Settings::skipSmallFiles, nullptr, nullptr, nullptr, nullptr},
     {"--cycles", ValueKind::Count, 0, kInt32Max, nullptr, &Settings::stopAfterCycles, nullptr, nullptr, nullptr},
@@ -276,6 +282,10 @@ Settings (each the twin of a key of the settings file):
   --every-file        check every file of the tree once per cycle
   --cycles N          with --every-file: stop after N complete cycles
   --past-cache        read from the disk itself, past the system's cache
+  --readers N         with --every-file: N files read at once (1 to 64)
+  --rate SIZE         all readers together read at most SIZE bytes a second
+  --background        read in the system's background mode (lowest disk
+                      and processor priority)
   --error-list FILE   append a CSV line to FILE for every file that failed
   --checked SIZE      stop after SIZE bytes checked (k, M, G, T: 1024^n)
   --errors N          stop when opening plus reading errors reach N

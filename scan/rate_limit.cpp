@@ -29,9 +29,10 @@ std::mutex bucketLock;
 // thousandths a millisecond.
 int64_t takeCredit(TokenBucket& b, int64_t bytes, int64_t now) {
   int64_t full = b.rate * 1000;
-  // At most one second is refilled: more would be thrown away, and the
-  // product stays far inside 64 bits.
-  int64_t elapsed = std::clamp<int64_t>(now - b.refilledAt, 0, 1000);
+  // A debt is paid before credit grows. The refill is counted up to about
+  // 70 minutes, which pays any debt a reader could have waited for, and
+  // keeps the product inside 64 bits at any rate up to 2^40 a second.
+  int64_t elapsed = std::clamp<int64_t>(now - b.refilledAt, 0, int64_t{1} << 22);
   b.refilledAt = std::max(b.refilledAt, now);
   b.credit = std::min(full, b.credit + elapsed * b.rate);
   b.credit -= bytes * 1000;

@@ -307,6 +307,40 @@ TEST(SettingsSummary, PiecesOfTheModesAndLimits) {
   EXPECT_EQ(composeSettingsSummary(s).view(), "settings: 1 bytes at once, stop after 30 s ");
 }
 
+// The readers, the rate and the background mode follow "past cache", each
+// only when it is not the default. (A summary ending in a piece without a
+// value keeps the space of its separator.)
+TEST(SettingsSummary, PiecesOfTheReadersTheRateAndTheBackground) {
+  const struct {
+    const char* what;
+    int32_t readers;
+    int64_t rate;
+    bool background, fullSizes;
+    const char* summary;
+  } cases[] = {
+      {"defaults", 1, 0, false, false, "settings: every file, past cache, 512 bytes at once "},
+      {"readers", 8, 0, false, false, "settings: every file, past cache, 8 readers, 512 bytes at once "},
+      {"rate", 1, 20971520, false, false, "settings: every file, past cache, at most 20MB/s, 512 bytes at once "},
+      {"exact rate", 1, 20971520, false, true,
+       "settings: every file, past cache, at most 20971520B/s, 512 bytes at once "},
+      {"background", 1, 0, true, false, "settings: every file, past cache, background, 512 bytes at once "},
+      {"all three", 16, 1536, true, false,
+       "settings: every file, past cache, 16 readers, at most 2kB/s, background, 512 bytes at once "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings s;
+    s.showSetup = true;
+    s.checkEveryFile = s.readPastCache = true;
+    s.bytesToReadAtOnce = 512;
+    s.parallelReads = c.readers;
+    s.readRateLimit = c.rate;
+    s.backgroundPriority = c.background;
+    s.showFullFileSize = c.fullSizes;
+    EXPECT_EQ(std::string(composeSettingsSummary(s).view()), c.summary);
+  }
+}
+
 TEST(SettingsSummary, RefreshWritesTheLineEvenWhenEmpty) {
   resetFakePlatform();
   Settings s;
