@@ -12,8 +12,8 @@
 // Paths arrive in UTF-8 and go to the wide-character calls, long ones with
 // the long-path prefix (wide.h); a scanned file's path always has it, so
 // that its name is never taken for a device or cut at a trailing dot or
-// blank. Handles travel through the core as integers; INVALID_HANDLE_VALUE is -1,
-// the same as kNoFile. Every failure returns GetLastError() as it was right
+// blank. Handles travel through the core as integers; INVALID_HANDLE_VALUE
+// is -1, the same as kNoFile. Every failure returns GetLastError() as it was right
 // after the failing call, never 0.
 
 const char kPathSeparator = '\\';
