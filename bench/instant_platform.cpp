@@ -60,6 +60,7 @@ void listClose(ListHandle) {}
 uint32_t tickCount() { return 0; }
 int64_t monotonicHundredths() { return 0; }
 int64_t monotonicMilliseconds() { return 0; }
+void pauseMilliseconds(int64_t) {}
 LocalTime localTime() { return LocalTime(); }
 
 char* allocateAlignedMemory(int64_t size) {
@@ -69,5 +70,4 @@ char* allocateAlignedMemory(int64_t size) {
 }
 void releaseAlignedMemory(char* memory) { std::free(memory); }
 
-void sleepMilliseconds(int64_t) {}
 int enterBackgroundMode() { return 0; }

@@ -13,8 +13,8 @@ int64_t monotonicHundredths();
 // The same clock in milliseconds: how long a scan has run.
 int64_t monotonicMilliseconds();
 
-// Lets the calling thread sleep for about `milliseconds` (more than 0).
-void sleepMilliseconds(int64_t milliseconds);
+// Lets the calling thread sleep for about `milliseconds`.
+void pauseMilliseconds(int64_t milliseconds);
 
 // A date and time of day on the local clock, to the millisecond.
 struct LocalTime {

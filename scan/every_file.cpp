@@ -7,6 +7,9 @@
 // listing, each the next one by a shared cursor; the index is only listed
 // again, and the order drawn, by the last reader to find the order used up,
 // while all others wait for it, so nobody reads the index while it changes.
+#include <algorithm>
+
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/listing.h"
 #include "platform/window.h"
@@ -18,11 +21,18 @@ namespace {
 
 constexpr uint32_t kFolderBit = 0x10;
 constexpr uint32_t kReparsePoint = 0x400;
+// The reparse tag of a symbolic link on Windows.
+constexpr uint32_t kSymbolicLinkTag = 0xA000000C;
 
 // Entries listed between two texts of the listing's progress and two looks
 // at the clock: the listing of a large tree takes minutes on a slow disk,
 // and a text per entry would cost more than the entry.
 constexpr int64_t kEntriesPerProgress = 4096;
+
+// How long a cycle that found nothing to check waits before the next
+// listing, and the steps in which the wait looks at Stop and the time limit.
+constexpr int64_t kEmptyCycleRestMs = 1000;
+constexpr int64_t kRestStepMs = 20;
 
 // A folder that cannot be listed, or whose listing breaks off, counts as one
 // opening error and one "list failed" line, here and nowhere else; `pattern`
@@ -46,7 +56,9 @@ void showListingProgress() {
 // Folders are entered whatever their other bits, but not links and
 // junctions, which lead elsewhere or back up, nor folders kept online only,
 // which would be fetched. Files are indexed when the walk's filter would
-// check them on a pick. When the index has no room left it stops growing,
+// check them on a pick, except symbolic links, which may lead anywhere out
+// of the tree: every other reparse point on a file (a deduplicated file, a
+// compressed system file) is the file itself and is checked. When the index has no room left it stops growing,
 // and the files it holds are checked.
 void takeEntry(uint32_t folder, const ListEntry& entry) {
   if (entry.attributes & kFolderBit) {
@@ -54,6 +66,7 @@ void takeEntry(uint32_t folder, const ListEntry& entry) {
     Scan.index.addFolder(folder, entry.name);
     return;
   }
+  if ((entry.attributes & kReparsePoint) && entry.reparseTag == kSymbolicLinkTag) return;
   if (entryQualifies(PickResult::Picked, entry, Scan.settings)) Scan.index.addFile(folder, entry.name, entry.size);
 }
 
@@ -99,6 +112,20 @@ void completeCycle() {
   cycleLimitReached();
 }
 
+// Without it, a tree with nothing to check would be listed again and again
+// at full speed. The rest is cut into short steps, so that Stop and the
+// time limit end it at once; the window is served by its own thread.
+void restAfterEmptyCycle() {
+  int64_t until = monotonicMilliseconds() + kEmptyCycleRestMs;
+  for (;;) {
+    timeLimitReached();
+    if (ScanState.load() <= 0) return;
+    int64_t left = until - monotonicMilliseconds();
+    if (left <= 0) return;
+    pauseMilliseconds(std::min(left, kRestStepMs));
+  }
+}
+
 // The path of file `i` of the index into the reader's strings.
 void composeIndexedPath(Reader& r, const IndexedFile& file) {
   Scan.index.folderPath(file.folder, kPathSeparator, &r.subPath);
@@ -141,9 +168,11 @@ void runIndexPass(Reader& r) {
     Scan.coveredFiles = 0;
     Scan.indexedFiles = count;
     ++Scan.cycle;
-    // A tree without a file to check is done at once.
+    // A tree without a file to check is done at once, and rests before
+    // its next listing.
     if (count == 0) {
       completeCycle();
+      restAfterEmptyCycle();
       return;
     }
   }
@@ -163,8 +192,8 @@ void runIndexPass(Reader& r) {
   if (checked) refreshCountersLine(r);
 }
 
-// A tree without a file to check is a cycle done at once, and listed again,
-// as one reader does pass by pass.
+// A tree without a file to check is a cycle done at once, and rests before
+// it is listed again, as one reader does pass by pass.
 bool beginCycle(Reader& r) {
   FileIndex& index = Scan.index;
   for (;;) {
@@ -184,7 +213,7 @@ bool beginCycle(Reader& r) {
       return true;
     }
     completeCycle();
-    timeLimitReached();
+    restAfterEmptyCycle();
     if (ScanState.load() <= 0) return false;
   }
 }

@@ -114,7 +114,7 @@ const Case kCases[] = {
        s.bytesToReadAtOnce = 64;
        s.repeatRead = 2;
      },
-     {0xcd96dd09d4db1dbfull, 0x8f16bd5a3fbf7c0full, 0x9726a184ce64358eull}},
+     {0xcd96dd09d4db1dbfull, 0xb3e6dd81ce405ae9ull, 0xb5f2a808375905a0ull}},
     {"every file, three cycles",
      [](Settings& s) {
        s.checkEveryFile = true;

@@ -60,6 +60,6 @@ void awaitReadCredit(int64_t bytes) {
   for (;;) {
     int64_t left = until - monotonicMilliseconds();
     if (left <= 0 || ScanState.load() <= 0) return;
-    sleepMilliseconds(std::min(left, kLongestWait));
+    pauseMilliseconds(std::min(left, kLongestWait));
   }
 }

@@ -5,8 +5,7 @@ namespace {
 constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
 
-// Opens the listing of rootFolder + subPath; the pattern stays in
-// reader.pattern for the placeholder of a folder that cannot be listed.
+// Opens the listing of rootFolder + subPath.
 int openListing(Reader& r) {
   r.pattern.assign(Scan.rootFolder);
   r.pattern.append(r.subPath);
@@ -25,6 +24,7 @@ bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 // so the first entry of a listing can be picked but never descended into.
 PickResult pickEntry(Reader& r) {
   r.subPath.clear();
+  r.unlistedFolderError = 0;
   if (openListing(r) != 0) return PickResult::None;
   const Settings& s = Scan.settings;
   for (;;) {
@@ -37,12 +37,15 @@ PickResult pickEntry(Reader& r) {
     r.subPath.push_back(kPathSeparator);
     closeListing(r);
     int64_t folderSize = r.entry.size;
-    if (openListing(r) != 0) {
-      // The entry stands for the folder that could not be listed: its name
-      // is the whole pattern, so a check of it fails to open.
-      r.entry.name = r.pattern;
+    int error = openListing(r);
+    if (error != 0) {
+      // The entry stands for the folder that could not be listed, named as
+      // a path to a folder is; the check lists it with the listing's code.
+      r.subPath.resize(r.subPath.size() - r.entry.name.size() - 1);
+      r.entry.name.push_back(kPathSeparator);
       r.entry.attributes = kPlaceholderAttributes;
       r.entry.size = folderSize;
+      r.unlistedFolderError = error;
       return PickResult::Exhausted;
     }
   }

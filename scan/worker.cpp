@@ -16,8 +16,10 @@ namespace {
 // Room for deep trees up front, so that passes do not allocate.
 constexpr std::size_t kPathReserve = 4096;
 
+// Whether the counters line has a piece to show: a counter, or the
+// coverage of "check every file", which has no flag of its own.
 bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors;
+  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
 }
 
 // Written once, by the request that stops the scan; read after the worker
@@ -165,7 +167,7 @@ void runPass() {
       r.path.assign(Scan.rootFolder);
       r.path.append(r.subPath);
       r.path.append(r.entry.name);
-      checkFile(r, r.path, r.entry.name, r.entry.size);
+      checkFile(r, r.path, r.entry.name, r.entry.size, r.unlistedFolderError);
       refreshCountersLine(r);
     }
     closeListing(r);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,14 +96,14 @@ extern int64_t FakeHundredths;
 // time passes as a scan looks at it; 0 keeps the clock still.
 extern int64_t FakeClockStep;
 
+// pauseMilliseconds sleeps not: it moves FakeHundredths by the pause
+// (rounded up to hundredths), adds it here, and then calls the hook, when
+// there is one.
+extern int64_t FakePausedMilliseconds;
+extern std::function<void()> FakePauseHook;
+
 // What localTime() returns: 2026-01-02 03:04:05.006 after a reset.
 extern LocalTime FakeLocalTime;
-
-// Lets sleepMilliseconds advance FakeHundredths by the time asked for
-// (rounded up to hundredths) instead of sleeping, when on; otherwise a
-// sleep passes no time.
-extern bool FakeSleepAdvancesClock;
-extern std::atomic<int64_t> FakeSleptMilliseconds;  // asked for in all
 
 // --- priority -----------------------------------------------------------------
 

@@ -23,12 +23,12 @@ std::atomic<int64_t> FakeListedCount{0};
 uint32_t FakeTickCount = 0;
 int64_t FakeHundredths = 0;
 int64_t FakeClockStep = 0;
+int64_t FakePausedMilliseconds = 0;
+std::function<void()> FakePauseHook;
 int FakeAppendOpenError = 0;
 int FakeWriteError = 0;
 int FakeWriteCount = 0;
 LocalTime FakeLocalTime;
-bool FakeSleepAdvancesClock = false;
-std::atomic<int64_t> FakeSleptMilliseconds{0};
 int FakeBackgroundError = 0;
 std::atomic<int> FakeBackgroundThreads{0};
 
@@ -99,12 +99,12 @@ void resetFakePlatform() {
   FakeTickCount = 0;
   FakeHundredths = 0;
   FakeClockStep = 0;
+  FakePausedMilliseconds = 0;
+  FakePauseHook = nullptr;
   FakeAppendOpenError = 0;
   FakeWriteError = 0;
   FakeWriteCount = 0;
   FakeLocalTime = {2026, 1, 2, 3, 4, 5, 6};
-  FakeSleepAdvancesClock = false;
-  FakeSleptMilliseconds = 0;
   FakeBackgroundError = 0;
   FakeBackgroundThreads = 0;
   listings.clear();
@@ -357,17 +357,24 @@ int64_t monotonicMilliseconds() {
   return (FakeHundredths += FakeClockStep) * 10;
 }
 
-void sleepMilliseconds(int64_t milliseconds) {
-  Held held(systemLock);
-  FakeSleptMilliseconds += milliseconds;
-  if (FakeSleepAdvancesClock) FakeHundredths += (milliseconds + 9) / 10;
-}
 
 // --- priority -------------------------------------------------------------------
 
 int enterBackgroundMode() {
   ++FakeBackgroundThreads;
   return FakeBackgroundError;
+}
+
+// The clock moves by the pause, rounded up to hundredths, instead of the
+// thread sleeping: a pause of less than a hundredth still moves it, as any
+// real pause takes time.
+void pauseMilliseconds(int64_t milliseconds) {
+  {
+    Held held(systemLock);
+    FakeHundredths += (milliseconds + 9) / 10;
+    FakePausedMilliseconds += milliseconds;
+  }
+  if (FakePauseHook) FakePauseHook();
 }
 
 LocalTime localTime() { return FakeLocalTime; }

@@ -10,7 +10,7 @@ int64_t monotonicHundredths() { return static_cast<int64_t>(GetTickCount64() / 1
 
 int64_t monotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
 
-void sleepMilliseconds(int64_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+void pauseMilliseconds(int64_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 LocalTime localTime() {
   SYSTEMTIME now;
