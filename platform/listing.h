@@ -11,6 +11,11 @@ struct ListEntry {
   std::string name;         // the entry's own name in UTF-8, whole, without any path
   int64_t size = 0;         // full size in bytes; 0 for folders
   uint32_t attributes = 0;  // the attribute word: 0x10 folder, 0x20 archive, ...
+  // Which entry it is, where the listing tells (0 and 0 where it does not):
+  // on POSIX systems the device and inode of the entry itself, a link not
+  // followed, and for "." those of the folder actually listed.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 using ListHandle = intptr_t;

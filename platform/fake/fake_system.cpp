@@ -153,6 +153,8 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
+int openListedFile(const char* path, FileHandle* file) { return openFileForReading(path, file); }
+
 bool isNotFoundError(int error) { return error == kFileNotFound || error == kPathNotFound; }
 
 static OpenFile* openFile(FileHandle file) {
