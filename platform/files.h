@@ -50,7 +50,8 @@ int createFileForWriting(const char* path, FileHandle* file);
 
 // Opens a file for appending, creating it when it is missing: every write
 // goes to its end. Others may go on reading, deleting and renaming it
-// meanwhile. `*empty` tells whether it holds nothing yet.
+// meanwhile. `*empty` tells whether it holds nothing yet. A symbolic link
+// at `path` is refused on POSIX systems, not followed.
 int openFileForAppending(const char* path, FileHandle* file, bool* empty);
 
 // Reads at most `size` bytes at the current position; `*got` is what came
@@ -68,6 +69,12 @@ int flushFile(FileHandle file);
 int positionFile(FileHandle file, int64_t offset);
 
 int closeFile(FileHandle file);
+
+// The length of an open file in bytes.
+int fileLength(FileHandle file, int64_t* length);
+
+// Cuts an open file written to back to `length` bytes, no more than it holds.
+int truncateFile(FileHandle file, int64_t length);
 
 // --- reads past the system's file cache -----------------------------------
 

@@ -181,8 +181,10 @@ int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
   *file = kNoFile;
   *empty = false;
   // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting
-  // for one; writes then wait as usual.
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  // for one; writes then wait as usual. O_NOFOLLOW: a link planted at the
+  // list's path (the list may lie in a tree others write to) would make a
+  // scan run as root append to any file; it refuses the open (ELOOP).
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);
   if (fd < 0) return lastError();
   struct stat st;
   if (fstat(fd, &st) != 0) return closeAfterFailure(fd);
@@ -238,6 +240,20 @@ int positionFile(FileHandle file, int64_t offset) {
 int closeFile(FileHandle file) {
   // No retry on EINTR: the descriptor is released either way on Linux.
   if (close(descriptor(file)) != 0) return lastError();
+  return 0;
+}
+
+int fileLength(FileHandle file, int64_t* length) {
+  *length = 0;
+  struct stat st;
+  if (fstat(descriptor(file), &st) != 0) return lastError();
+  *length = static_cast<int64_t>(st.st_size);
+  return 0;
+}
+
+int truncateFile(FileHandle file, int64_t length) {
+  // Shortening a file is allowed whatever RLIMIT_FSIZE says.
+  if (ftruncate(descriptor(file), static_cast<off_t>(length)) != 0) return lastError();
   return 0;
 }
 
