@@ -610,7 +610,7 @@ TEST(ErrorListFailures, AListThatIsALinkIsRefused) {
   fs::create_symlink("victim", "errors.csv");
   fs::create_symlink("nowhere", "dangling.csv");
   for (const char* list : {"errors.csv", "dangling.csv"}) {
-    Finished f = run({"--checked", "64k", "--error-list", list, "tree"});
+    Finished f = run({"--checked", "64k", "--block", "4k", "--error-list", list, "tree"});
     EXPECT_EQ(f.exitCode, 2);
     EXPECT_EQ(f.err, std::string("readsweeper-cli: cannot open the error list ") + list +
                          ": Too many levels of symbolic links (code 40)\n");

@@ -30,7 +30,7 @@ struct HostileTree : ScanFixture {
     root = dir.path().string() + "/tree/";
     fs::create_directories(root + "sub");
     fs::create_directories(dir.path() / "outside");
-    for (const char* name : {"a.bin", "fifo.bin", "zero.bin", "device.bin", "sub/e.bin"}) {
+    for (const char* name : {"a.bin", "fifo.bin", "zero.bin", "device.bin", "out.bin", "sub/e.bin"}) {
       writeTestFile(root + name, std::string(100, 'h'));
     }
     writeTestFile((dir.path() / "outside" / "secret.bin").string(), std::string(100, 's'));
@@ -56,12 +56,12 @@ TEST_F(HostileTree, EntriesReplacedAfterTheListingAreNeverOpened) {
   ASSERT_EQ(openErrorList(Text("errors.csv"), nullptr), 0);
   setupScan();
   ASSERT_TRUE(listTree());
-  ASSERT_EQ(Scan.index.fileCount(), 5u);
+  ASSERT_EQ(Scan.index.fileCount(), 6u);
 
   // The listed files give way: to a FIFO with a writer blocked in its open,
   // to a link to /dev/zero, to a device node (only a privileged process
-  // makes one; /dev/null's numbers), and a whole folder to a link leading
-  // out of the tree.
+  // makes one; /dev/null's numbers), and to a link to a file outside the
+  // tree.
   fs::remove(root + "fifo.bin");
   ASSERT_EQ(mkfifo((root + "fifo.bin").c_str(), 0600), 0);
   writer = fork();
@@ -75,6 +75,9 @@ TEST_F(HostileTree, EntriesReplacedAfterTheListingAreNeverOpened) {
   if (mknod((root + "device.bin").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
     fs::create_symlink("/dev/null", root + "device.bin");
   }
+
+  fs::remove(root + "out.bin");
+  fs::create_symlink(dir.path() / "outside" / "secret.bin", root + "out.bin");
 
   for (int pass = 0; pass < 100 && ScanState.load() > 0; ++pass) runPass();
   endScan();
@@ -105,7 +108,7 @@ TEST_F(HostileTree, LinksFoundByTheListingAreNotTakenIn) {
   prepare();
   setupScan();
   ASSERT_TRUE(listTree());
-  EXPECT_EQ(Scan.index.fileCount(), 4u);  // a, fifo, zero and device.bin
+  EXPECT_EQ(Scan.index.fileCount(), 5u);  // a, fifo, zero, device and out.bin
   std::string subPath;
   for (std::size_t i = 0; i < Scan.index.fileCount(); ++i) {
     const IndexedFile& f = Scan.index.file(i);
