@@ -60,10 +60,10 @@ class StatusLine {
   void show(std::string_view counters, std::string_view file) {
     int columns = terminalColumns();
     std::string line = composeStatusLine(counters, file, columns > 0 ? columns : kDefaultColumns);
-    std::size_t characters = countCharacters(line);
+    std::size_t columnsUsed = terminalColumnsOf(line);
     std::string out = "\r" + line;
-    if (characters < shown_) out.append(shown_ - characters, ' ');
-    shown_ = characters;
+    if (columnsUsed < shown_) out.append(shown_ - columnsUsed, ' ');
+    shown_ = columnsUsed;
     writeStandardError(out);
   }
   void clear() {
@@ -144,9 +144,14 @@ int run(const std::vector<std::string>& arguments) {
   releaseAlignedMemory(buffer);
 
   ScanResult result = scanResult();
-  if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));
+  // The list may fail at its last line or at its close, after the scan has
+  // stopped by a rule of its own: that failure is told and decides the
+  // exit code all the same, unless the user interrupted.
+  Text listFailure = errorListFailure();
+  if (!listFailure.empty()) tell(std::string(listFailure.view()));
   if (!line.quiet) tell(composeSummaryLine(result));
   int exitCode = exitCodeOf(result);
+  if (!listFailure.empty() && exitCode != kInterruptExitCode) exitCode = kExitErrorList;
   if (line.json) {
     error = writeStandardOutput(composeJsonResult(result, root.view(), s.checkEveryFile));
     if (error != 0) {

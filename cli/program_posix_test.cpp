@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "common/text.h"
 #include "platform/posix/resident_pages.h"
 
 namespace fs = std::filesystem;
@@ -498,4 +500,134 @@ TEST(Program, NamesThatOnlyPosixSystemsAllow) {
   EXPECT_EQ(j["reading_errors"], 0);
   EXPECT_EQ(j["root"], "we\\ird\nname\xef\xbf\xbd/");
   EXPECT_NE(f.out.find("\"root\":\"we\\\\ird\\nname\xef\xbf\xbd/\""), std::string::npos) << f.out;
+}
+
+// The error list's own failures and guards.
+namespace {
+
+// The list's lines, each with its line end.
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+}  // namespace
+
+// The last line of the list ("scan end") fails to go out whole: a file size
+// limit with SIGXFSZ ignored stands for a full disk. The failure is told
+// and gives exit code 4 whatever stopped the scan, and the list is cut back
+// to its last whole line.
+TEST(ErrorListFailures, AFailedLastWriteEndsWith4AndLeavesNoTornLine) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "tree");
+  const std::vector<std::string> args = {"--checked", "64k", "--block", "4k", "--json", "--error-list", "errors.csv",
+                                         "tree"};
+  // A first scan gives the list its header and the length of a start line.
+  Finished first = run(args);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  std::string before = readTestFile("errors.csv");
+  std::vector<std::string> lines = linesOf(before);
+  ASSERT_EQ(lines.size(), 3u) << before;  // header, scan start, scan end
+  ASSERT_EQ(lines[1].find(",scan start,"), 23u) << lines[1];
+  const std::size_t room = before.size() + lines[1].size() + 20;
+
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = room;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  auto previous = signal(SIGXFSZ, SIG_IGN);
+  Program program(args);  // inherits both
+  signal(SIGXFSZ, previous);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  Finished f = program.finish();
+
+  EXPECT_EQ(f.exitCode, 4) << f.err;
+  EXPECT_NE(f.err.find("readsweeper-cli: cannot write the error list errors.csv: File too large (code 27)\n"),
+            std::string::npos)
+      << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "checked");
+  std::string after = readTestFile("errors.csv");
+  ASSERT_LT(after.size(), room);
+  EXPECT_EQ(after.back(), '\n');
+  EXPECT_EQ(after.substr(0, before.size()), before);
+  std::vector<std::string> added = linesOf(after.substr(before.size()));
+  ASSERT_EQ(added.size(), 1u) << after;
+  EXPECT_NE(added[0].find(",scan start,"), std::string::npos) << added[0];
+
+  // The next scan's first line starts a line of its own.
+  EXPECT_EQ(run(args).exitCode, 0);
+  std::vector<std::string> all = linesOf(readTestFile("errors.csv"));
+  ASSERT_EQ(all.size(), 6u);
+  EXPECT_NE(all[4].find(",scan start,"), std::string::npos) << all[4];
+}
+
+// A standard output whose reader has gone (| head -c 10) is the failed
+// JSON write it is, exit code 1, not death by SIGPIPE.
+TEST(ErrorListFailures, AClosedPipeOnStandardOutputEndsWith1) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "tree");
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  close(out[0]);
+  int err = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(err, 0);
+  std::vector<std::string> argv{READSWEEPER_CLI, "--checked", "64k", "--block", "4k", "--json", "tree"};
+  std::vector<char*> pointers;
+  for (std::string& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(readTestFile("err.txt").find("readsweeper-cli: cannot write the JSON result: Broken pipe (error 32)\n"),
+            std::string::npos)
+      << readTestFile("err.txt");
+}
+
+// A link planted at the list's path would make a scan run as root append
+// to whatever it leads to: the start is refused and the target untouched.
+TEST(ErrorListFailures, AListThatIsALinkIsRefused) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "tree");
+  writeTestFile("victim", "precious\n");
+  fs::create_symlink("victim", "errors.csv");
+  fs::create_symlink("nowhere", "dangling.csv");
+  for (const char* list : {"errors.csv", "dangling.csv"}) {
+    Finished f = run({"--checked", "64k", "--block", "4k", "--error-list", list, "tree"});
+    EXPECT_EQ(f.exitCode, 2);
+    EXPECT_EQ(f.err, std::string("readsweeper-cli: cannot open the error list ") + list +
+                         ": Too many levels of symbolic links (code 40)\n");
+  }
+  EXPECT_EQ(readTestFile("victim"), "precious\n");
+  EXPECT_FALSE(fs::exists("nowhere"));
+}
+
+// A root whose name is not UTF-8 (Latin-1) still gives a list that decodes
+// as UTF-8: each such byte is U+FFFD.
+TEST(ErrorListFailures, ANameThatIsNotUtf8GivesAUtf8List) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "caf\xe9");
+  Finished f = run({"--checked", "64k", "--block", "4k", "--error-list", "errors.csv", "caf\xe9"});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  std::string list = readTestFile("errors.csv");
+  EXPECT_NE(list.find(",scan start,caf\xef\xbf\xbd/,"), std::string::npos) << list;
+  EXPECT_EQ(list.find('\xe9'), std::string::npos);
+  EXPECT_TRUE(isValidUtf8(list));
 }

@@ -169,6 +169,31 @@ TEST_F(EveryFile, AVanishedFileIsPassedOver) {
   EXPECT_EQ(counters.back(), "checked 1B, covered 2/4, opening errors: 1, reading errors: 3");
 }
 
+// A folder replaced (by a link to a folder outside the tree, say) between
+// the listing of its parent and its own is passed over: not listed, not
+// counted, no line; a folder that is still the one listed is taken in.
+TEST_F(EveryFile, AFolderReplacedSinceItsParentWasListedIsPassedOver) {
+  auto identified = [](ListEntry entry, uint64_t inode) {
+    entry.device = 3;
+    entry.inode = inode;
+    return entry;
+  };
+  folder("R:\\", {file("R:\\", "a", 10), identified(fakeFolderEntry("kept"), 20),
+                  identified(fakeFolderEntry("swapped"), 30)});
+  folder("R:\\kept\\", {file("R:\\kept\\", "k", 10)});
+  FakeFolders["R:\\kept\\*.*"].entries[0] = identified(fakeFolderEntry("."), 20);
+  folder("R:\\swapped\\", {file("R:\\swapped\\", "outside", 10), fakeFolderEntry("deeper")});
+  FakeFolders["R:\\swapped\\*.*"].entries[0] = identified(fakeFolderEntry("."), 99);
+  folder("R:\\swapped\\deeper\\", {file("R:\\swapped\\deeper\\", "further", 10)});
+  s.stopAfterCycles = 1;
+  prepare();
+  runScanOfAtMost(100);
+  EXPECT_EQ(sorted(FakeOpens), sorted({"R:\\a", "R:\\kept\\k"}));
+  EXPECT_EQ(Scan.indexedFiles, 2);
+  EXPECT_EQ(Scan.openErrors, 0);
+  EXPECT_EQ(FakeOpenListings, 0);
+}
+
 TEST_F(EveryFile, FoldersThatCannotBeListed) {
   const struct {
     const char* what;
