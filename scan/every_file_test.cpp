@@ -320,7 +320,7 @@ TEST_F(EveryFile, EveryOrderIsEquallyLikely) {
 
 // The index of an unchanged tree takes the same memory cycle after cycle:
 // each listing reuses the blocks of the one before, names included. The
-// names of this tree, long ones as of 230 characters of a CJK script in
+// names of this tree, as long as 230 characters of a CJK script take in
 // UTF-8, fill more than one block of the arena.
 TEST_F(EveryFile, AnUnchangedTreeKeepsTheIndexSize) {
   std::vector<ListEntry> entries{fakeFolderEntry("sub")};
