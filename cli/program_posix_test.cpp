@@ -53,20 +53,23 @@ struct Finished {
 
 // The program started with its standard output on a pipe and its standard
 // error on a pipe or, with `terminalColumns` above 0, on a terminal of that
-// width. A thread gathers both streams as they come.
+// width. A thread gathers both streams as they come. `output` and `error`,
+// when not -1, are descriptors that take the place of the pipes.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args, int terminalColumns = 0) {
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    if (terminalColumns > 0) {
+  explicit Program(const std::vector<std::string>& args, int terminalColumns = 0, int output = -1, int error = -1) {
+    int out[2] = {-1, output}, err[2] = {-1, error};
+    if (output < 0) {
+      EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    }
+    if (error < 0 && terminalColumns > 0) {
       winsize size{};
       size.ws_row = 24;
       size.ws_col = static_cast<unsigned short>(terminalColumns);
       EXPECT_EQ(openpty(&err[0], &err[1], nullptr, nullptr, &size), 0);
       fcntl(err[0], F_SETFD, FD_CLOEXEC);
       fcntl(err[1], F_SETFD, FD_CLOEXEC);
-    } else {
+    } else if (error < 0) {
       EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
     }
     std::vector<std::string> argv{READSWEEPER_CLI};
@@ -81,8 +84,8 @@ class Program {
     started_ = Clock::now();
     EXPECT_EQ(posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
+    if (output < 0) close(out[1]);
+    if (error < 0) close(err[1]);
     reader_ = std::thread([this, o = out[0], e = err[0]] { gather(o, e); });
   }
   ~Program() {
@@ -135,7 +138,7 @@ class Program {
  private:
   void gather(int out, int err) {
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-    int open = 2;
+    int open = (out >= 0) + (err >= 0);
     char buffer[4096];
     while (open > 0) {
       if (poll(fds, 2, -1) < 0) continue;
@@ -343,6 +346,24 @@ TEST(Program, AnErrorListThatCannotBeOpenedEndsWith2) {
   EXPECT_FALSE(fs::exists("missing"));
 }
 
+// A JSON result that cannot be written is no clean end, whatever the scan
+// found: exit 1, and standard error tells why after the summary.
+TEST(Program, AJsonResultThatCannotBeWrittenEndsWith1) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  Finished f = Program({"--checked", "64k", "--block", "4k", "--json", "tree"}, 0, full).finish();
+  close(full);
+  EXPECT_EQ(f.exitCode, 1) << f.err;
+  EXPECT_FALSE(summaryCounts(f.err).is_null()) << f.err;
+  EXPECT_NE(f.err.find("; stopped by the checked-bytes limit\n"
+                       "readsweeper-cli: cannot write the JSON result: No space left on device (error 28)\n"),
+            std::string::npos)
+      << f.err;
+  EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 2) << f.err;
+}
+
 TEST(Program, ARootThatCannotBeListedEndsWith3) {
   ScopedTempDir dir;
   writeTestFile("plain", "x");
@@ -364,12 +385,22 @@ TEST(Program, ARootThatCannotBeListedEndsWith3) {
 TEST(Program, UsageErrorsEndWith2AndScanNothing) {
   ScopedTempDir dir;
   fs::create_directory("folder.ini");
+  writeTestFile("a.bin", "abc");
   const struct {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
       {{"--skip-file", "101", "."}, "readsweeper-cli: --skip-file: \"101\" is out of range (0 to 100)\n"},
       {{"--frobnicate", "."}, "readsweeper-cli: \"--frobnicate\" is not an option (see --help)\n"},
+      // With a checked limit, so that a value taken by mistake ends the scan.
+      {{"--checked", "1", "--cycles", "2147483648", "."},
+       "readsweeper-cli: --cycles: \"2147483648\" is out of range (0 to 2147483647)\n"},
+      {{"--checked", "1", "--cycles", "18446744073709551617", "."},
+       "readsweeper-cli: --cycles: \"18446744073709551617\" is out of range (0 to 2147483647)\n"},
+      {{"--checked", "1", "--time", "2147483648", "."},
+       "readsweeper-cli: --time: \"2147483648\" is out of range (0 to 2147483647)\n"},
+      {{"--checked", "1", "--time", "18446744073709551616", "."},
+       "readsweeper-cli: --time: \"18446744073709551616\" is out of range (0 to 2147483647)\n"},
       {{"--json"}, "readsweeper-cli: no FOLDER given (see --help)\n"},
       {{"--settings", "missing.ini", "."},
        "readsweeper-cli: --settings: cannot read \"missing.ini\": No such file or directory (error 2)\n"},
@@ -397,17 +428,34 @@ TEST(Program, HelpAndVersion) {
   EXPECT_EQ(version.out, "readsweeper-cli version 0.03.4\n");
 }
 
-TEST(Program, TheTimeLimitEndsTheScan) {
+// Without a terminal no status line is written, however long the scan:
+// standard error on a pipe or in a file holds the summary alone, not the
+// carriage-return lines a terminal would show ten times a second.
+TEST(Program, TheTimeLimitEndsTheScanWithOnlyTheSummaryOffATerminal) {
   ScopedTempDir dir;
   makeTree("tree");
-  Finished f = run({"--time", "2", "--json", "tree"});
-  EXPECT_EQ(f.exitCode, 0) << f.err;
-  nlohmann::json j = resultOf(f);
-  EXPECT_EQ(j["stopped_by"], "time");
-  EXPECT_GE(j["elapsed_seconds"].get<double>(), 2.0);
-  // Generous: the machine may be loaded; the scan must not run on.
-  EXPECT_GE(f.seconds, 1.9);
-  EXPECT_LT(f.seconds, 30.0);
+  int file = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(file, 0);
+  // Both at once: the scans run for their time, whatever the machine does.
+  Program onAPipe({"--time", "2", "--json", "tree"});
+  Program inAFile({"--time", "2", "--json", "tree"}, 0, -1, file);
+  close(file);
+  Finished piped = onAPipe.finish();
+  Finished filed = inAFile.finish();
+  filed.err = readTestFile("stderr.txt");
+  for (const Finished* f : {&piped, &filed}) {
+    SCOPED_TRACE(f == &piped ? "a pipe" : "a file");
+    EXPECT_EQ(f->exitCode, 0) << f->err;
+    nlohmann::json j = resultOf(*f);
+    EXPECT_EQ(j["stopped_by"], "time");
+    EXPECT_GE(j["elapsed_seconds"].get<double>(), 2.0);
+    // Generous: the machine may be loaded; the scan must not run on.
+    EXPECT_GE(f->seconds, 1.9);
+    EXPECT_LT(f->seconds, 30.0);
+    EXPECT_EQ(f->err.rfind("readsweeper-cli: checked ", 0), 0u) << f->err;
+    EXPECT_EQ(std::count(f->err.begin(), f->err.end(), '\n'), 1) << f->err;
+    EXPECT_EQ(f->err.find('\r'), std::string::npos) << f->err;
+  }
 }
 
 // On a terminal the status line is rewritten in place, never wider than
