@@ -1,7 +1,9 @@
 // The engine's window for a console: the path is the root folder handed
 // over before the worker starts; the file line and the counters line go to
-// the main thread through slots that never make the worker wait; the title,
+// the main thread through slots that never make the worker wait, and with
+// them the counts so far (live_result.h); the title,
 // the button and the settings line have nowhere to go.
+#include "cli/live_result.h"
 #include "cli/status_texts.h"
 #include "common/text_slot.h"
 #include "platform/window.h"
@@ -30,7 +32,11 @@ bool takeStatusTexts(Text* counters, Text* file) {
 
 Text readControlText(Control control) { return control == Control::PathEdit ? scanPath : Text(); }
 
+// Each status text is also a moment to publish the counts: the worker is
+// between checks, and the every-file mode hands one over at every cycle's
+// start.
 void setControlText(Control control, const Text& text) {
+  publishLiveResult();
   if (control == Control::FileLine) fileLineSlot.put(text);
   if (control == Control::CountersLine) countersLineSlot.put(text);
 }
