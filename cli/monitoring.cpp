@@ -43,6 +43,7 @@ void take(const CommandLine& line, const Text& root, bool everyFile) {
   M.metrics.everyFile = everyFile;
   M.metrics.startedAtMs = unixMilliseconds();
   M.interval = metricsInterval();
+  M.failureTold = false;
   if (!M.file.empty()) M.earlierCleanCycleMs = readLastCleanCycle(M.file, M.metrics.root);
   M.metrics.lastCleanCycleMs = M.earlierCleanCycleMs;
 }
@@ -55,8 +56,11 @@ void takeLive(const LiveResult& live) {
 
 int writeMetrics() { return writeMetricsFile(M.file, composeMetrics(M.metrics)); }
 
+// Once in a run: a disk that is full stays full, and the scan goes on.
 void tellMetricsFailure(int error) {
+  if (M.failureTold) return;
   tell("cannot write \"" + M.file + "\": " + errorWords(error));
+  M.failureTold = true;
 }
 
 void writeEventOf(EventKind kind, const std::string& text) {
@@ -94,10 +98,7 @@ void updateMonitoring() {
   if (M.file.empty() || monotonicMilliseconds() < M.nextWriteAt) return;
   takeLive(readLiveResult());
   int error = writeMetrics();
-  if (error != 0 && !M.failureTold) {
-    tellMetricsFailure(error);
-    M.failureTold = true;
-  }
+  if (error != 0) tellMetricsFailure(error);
   M.nextWriteAt = monotonicMilliseconds() + M.interval;
 }
 

@@ -24,7 +24,8 @@ bool monitoringDuringScan();
 void updateMonitoring();
 
 // After the scan: the file's last version and the event. A failure is told
-// on standard error and changes no exit code.
+// on standard error (the file's only when none was told during the scan)
+// and changes no exit code.
 void finishMonitoring(const ScanResult& result, int exitCode);
 
 // For a FOLDER that cannot be listed (exit code 3): the file with that exit
