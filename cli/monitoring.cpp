@@ -19,7 +19,8 @@ struct Monitoring {
   bool eventLog = false;
   ScanMetrics metrics;
   std::string errorList;
-  int64_t nextWriteAt = 0;     // monotonic milliseconds
+  int64_t startedAt = 0;       // monotonic milliseconds
+  int64_t nextWriteAt = 0;
   int64_t interval = kMetricsInterval;
   int64_t earlierCleanCycleMs = 0;
   bool failureTold = false;
@@ -42,6 +43,7 @@ void take(const CommandLine& line, const Text& root, bool everyFile) {
   M.metrics.root = std::string(root.view());
   M.metrics.everyFile = everyFile;
   M.metrics.startedAtMs = unixMilliseconds();
+  M.startedAt = monotonicMilliseconds();
   M.interval = metricsInterval();
   M.failureTold = false;
   if (!M.file.empty()) M.earlierCleanCycleMs = readLastCleanCycle(M.file, M.metrics.root);
@@ -97,6 +99,8 @@ bool monitoringDuringScan() { return !M.file.empty(); }
 void updateMonitoring() {
   if (M.file.empty() || monotonicMilliseconds() < M.nextWriteAt) return;
   takeLive(readLiveResult());
+  // The counts are as of the worker's last text; the time is now.
+  M.metrics.result.elapsedMilliseconds = monotonicMilliseconds() - M.startedAt;
   int error = writeMetrics();
   if (error != 0) tellMetricsFailure(error);
   M.nextWriteAt = monotonicMilliseconds() + M.interval;

@@ -157,7 +157,7 @@ TEST(PrometheusFile, AReaderPollingItNeverSeesAPartialFile) {
   MetricsInterval often("1");
   std::atomic<bool> done{false};
   int reads = 0, partial = 0, versions = 0;
-  bool sawRunning = false;
+  bool sawRunning = false, sawCountsWhileRunning = false;
   std::string previous, badExample;
   const std::string ending = ",version=\"0.03.4\"} 1\n";
   std::thread reader([&] {
@@ -174,7 +174,11 @@ TEST(PrometheusFile, AReaderPollingItNeverSeesAPartialFile) {
       }
       if (text != previous) ++versions;
       previous = text;
-      sawRunning = sawRunning || text.find("readsweeper_scan_running{root=\"tree/\"} 1\n") != std::string::npos;
+      bool running = text.find("readsweeper_scan_running{root=\"tree/\"} 1\n") != std::string::npos;
+      sawRunning = sawRunning || running;
+      sawCountsWhileRunning = sawCountsWhileRunning ||
+          (running && text.find("readsweeper_checked_bytes{root=\"tree/\"} 0\n") == std::string::npos &&
+           text.find("readsweeper_checked_bytes{root=\"tree/\"} ") != std::string::npos);
     }
   });
   Process scan({READSWEEPER_CLI, "--time", "3", "--block", "4k", "--quiet", "--prometheus", "out.prom", "tree"},
@@ -186,6 +190,7 @@ TEST(PrometheusFile, AReaderPollingItNeverSeesAPartialFile) {
   EXPECT_EQ(partial, 0) << "of " << reads << " reads, e.g.:\n" << badExample;
   // It was read while the scan ran, in several versions.
   EXPECT_TRUE(sawRunning);
+  EXPECT_TRUE(sawCountsWhileRunning) << "the counts grow during the scan";
   EXPECT_GE(versions, 3) << "versions seen";
   EXPECT_NE(readTestFile("out.prom").find("readsweeper_scan_running{root=\"tree/\"} 0\n"), std::string::npos);
   EXPECT_EQ(readTestFile("err.txt"), "");
