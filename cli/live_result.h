@@ -1,5 +1,6 @@
 // The scan's counts while it runs, for the --prometheus file: the worker
-// publishes them whenever it hands the console a status text, the main
+// publishes them whenever it hands the console a status text (through the
+// hook of status_texts.h), the main
 // thread reads the newest whenever it likes; neither waits for the other.
 #pragma once
 

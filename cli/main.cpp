@@ -111,7 +111,9 @@ int run(const std::vector<std::string>& arguments) {
   if (line.registerEventSource) {
     std::string done;
     int failed = registerEventSource(&done);
-    if (failed != 0) return usageError("--register-event-source: " + errorWords(failed) + " (run it as an administrator)");
+    if (failed != 0) {
+      return usageError("--register-event-source: " + errorWords(failed) + " (run it as an administrator)");
+    }
     return writeStandardOutput(done + "\n") == 0 ? kExitClean : kExitErrors;
   }
 

@@ -7,6 +7,7 @@
 #include "cli/live_result.h"
 #include "cli/prometheus.h"
 #include "cli/report.h"
+#include "cli/status_texts.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -82,8 +83,9 @@ int64_t metricsInterval() {
 bool startMonitoring(const CommandLine& line, const Text& root, const Settings& s, std::string* problem) {
   take(line, root, s.checkEveryFile);
   M.errorList = std::string(s.errorList.view());
-  resetLiveResult();
   if (M.file.empty()) return true;
+  resetLiveResult();
+  setStatusTextHook(publishLiveResult);
   M.metrics.running = true;
   int error = writeMetrics();
   if (error != 0) {
