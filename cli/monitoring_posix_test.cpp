@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "scan/fault_fs_support.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -226,20 +227,30 @@ TEST(PrometheusFile, AFileThatCannotBeWrittenAtTheStartIsAUsageError) {
 }
 
 // The node exporter's textfile collector reads the file as the program
-// writes it; a link to itself cannot be opened, so the count is exactly 1.
+// writes it. A file of the fault file system whose open fails with EIO
+// makes the opening error real, so the count is exactly 1.
 TEST(PrometheusFile, ARealNodeExporterServesTheFigures) {
   std::string exporter = nodeExporter();
   if (exporter.empty()) GTEST_SKIP() << "prometheus-node-exporter is not installed";
+#ifndef READSWEEPER_FAULT_FS
+  GTEST_SKIP() << "fault_fs was not built (libfuse3 is missing)";
+#else
+  std::string unavailable = faultFsUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
   ScopedTempDir dir;
-  makeTree("tree", 4);
-  fs::create_symlink("loop", "tree/loop");
+  FaultFsMount mount;
+  ASSERT_TRUE(mount.start(READSWEEPER_FAULT_FS, dir.path().string(),
+                          "file a.bin 4096\nfile b.bin 4096\nfile sealed.bin 4096\nopeneio sealed.bin\n"))
+      << mount.failure();
+  const std::string root = mount.mountPoint() + "/";
   fs::create_directory("textfiles");
-  ASSERT_EQ(std::system((std::string(READSWEEPER_CLI) + " --quiet --every-file --cycles 1 --scan-all --json "
-                         "--prometheus textfiles/readsweeper.prom tree >result.json")
+  ASSERT_EQ(std::system((std::string(READSWEEPER_CLI) + " --quiet --every-file --cycles 1 --json "
+                         "--prometheus textfiles/readsweeper.prom '" + root + "' >result.json")
                             .c_str()) >> 8,
             1);
   nlohmann::json result = nlohmann::json::parse(readTestFile("result.json"));
   ASSERT_EQ(result["opening_errors"], 1);
+  mount.stop();
 
   std::string page;
   for (int attempt = 0; attempt < 5 && page.empty(); ++attempt) {
@@ -256,10 +267,13 @@ TEST(PrometheusFile, ARealNodeExporterServesTheFigures) {
     });
   }
   ASSERT_FALSE(page.empty()) << readTestFile("exporter.err");
-  EXPECT_NE(page.find("readsweeper_opening_errors{root=\"tree/\"} 1\n"), std::string::npos) << page;
-  EXPECT_NE(page.find("readsweeper_scan_running{root=\"tree/\"} 0\n"), std::string::npos);
-  EXPECT_NE(page.find("readsweeper_cycles_completed{root=\"tree/\"} 1\n"), std::string::npos);
-  EXPECT_NE(page.find("readsweeper_build_info{root=\"tree/\",version=\"0.03.4\"} 1\n"), std::string::npos);
+  const std::string label = "{root=\"" + root + "\"";
+  EXPECT_NE(page.find("readsweeper_opening_errors" + label + "} 1\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("readsweeper_files_checked" + label + "} 3\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("readsweeper_scan_running" + label + "} 0\n"), std::string::npos);
+  EXPECT_NE(page.find("readsweeper_cycles_completed" + label + "} 1\n"), std::string::npos);
+  EXPECT_NE(page.find("readsweeper_build_info" + label + ",version=\"0.03.4\"} 1\n"), std::string::npos);
   // The collector took the file without complaint.
   EXPECT_NE(page.find("node_textfile_scrape_error 0\n"), std::string::npos);
+#endif
 }
