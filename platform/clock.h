@@ -13,6 +13,9 @@ int64_t monotonicHundredths();
 // The same clock in milliseconds: how long a scan has run.
 int64_t monotonicMilliseconds();
 
+// Lets the calling thread sleep for about `milliseconds`.
+void pauseMilliseconds(int64_t milliseconds);
+
 // A date and time of day on the local clock, to the millisecond.
 struct LocalTime {
   int year = 0;

@@ -12,8 +12,10 @@ namespace {
 // Room for deep trees up front, so that passes do not allocate.
 constexpr std::size_t kPathReserve = 4096;
 
+// Whether the counters line has a piece to show: a counter, or the
+// coverage of "check every file", which has no flag of its own.
 bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors;
+  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
 }
 
 // Written once, by the request that stops the scan; read after the worker
@@ -116,7 +118,7 @@ void runPass() {
       Scan.path.assign(Scan.rootFolder);
       Scan.path.append(Scan.subPath);
       Scan.path.append(Scan.entry.name);
-      checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
+      checkFile(Scan.path, Scan.entry.name, Scan.entry.size, Scan.unlistedFolderError);
       refreshCountersLine();
     }
     closeListing();

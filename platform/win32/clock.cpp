@@ -10,6 +10,8 @@ int64_t monotonicHundredths() { return static_cast<int64_t>(GetTickCount64() / 1
 
 int64_t monotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
 
+void pauseMilliseconds(int64_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
 LocalTime localTime() {
   SYSTEMTIME now;
   GetLocalTime(&now);
