@@ -1,5 +1,6 @@
 // The one window of the program: its class, the window itself, the six
-// controls and their two fonts.
+// controls and their two fonts, and the width its status lines need.
+#include <algorithm>
 #include <cstring>
 
 #include "app/shell.h"
@@ -26,7 +27,189 @@ const char kClassName[] = "Readsweeper";
 constexpr DWORD kLabelExStyle = WS_EX_CONTROLPARENT;
 constexpr DWORD kLabelStyle = WS_CHILD | SS_LEFT;
 
+// The window of 400 by 140 pixels and the widths of its status lines, as
+// the window has always been laid out.
+constexpr int kWindowWidth = 400;
+constexpr int kWindowHeight = 140;
+constexpr int kStatusLineWidth = 450;
+constexpr int kVersionLineWidth = 400;
+// Every control starts 10 pixels from the left; the long layout keeps as
+// much room right of its longest line.
+constexpr int kMargin = 10;
+constexpr int kLineHeight = 15;
+
+// The counters line at its widest, built the way the scan composes it but
+// with figures of the given widths. Figures are strings of nines: digits
+// are of one width in the controls' fonts, so the count of them is all
+// that matters.
+struct FigureWidths {
+  int checked;  // digits of the checked bytes
+  const char* checkedUnit;
+  int percent;
+  int cycle, covered, indexed;
+  int speed;
+  const char* speedUnit;
+  int openErrors, readErrors;
+};
+
+void appendNines(Text& text, int digits) {
+  for (int i = 0; i < digits; ++i) text += '9';
+}
+
+void appendSeparator(Text& text) {
+  if (!text.empty()) text.append(", ");
+}
+
+Text countersText(const Settings& s, const FigureWidths& w) {
+  Text line;
+  if (s.showCheckedBytes) {
+    line.append("checked ");
+    appendNines(line, w.checked);
+    line.append(w.checkedUnit);
+    if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) {
+      line.append(" (");
+      appendNines(line, w.percent);
+      line.append("%)");
+    }
+  }
+  if (s.checkEveryFile) {
+    appendSeparator(line);
+    line.append("cycle ");
+    appendNines(line, w.cycle);
+    line.append(": covered ");
+    appendNines(line, w.covered);
+    line.append("/");
+    appendNines(line, w.indexed);
+  }
+  if (s.measureReadingSpeed) {
+    appendSeparator(line);
+    appendNines(line, w.speed);
+    line.append(w.speedUnit);
+  }
+  if (s.showOpenErrors) {
+    appendSeparator(line);
+    line.append("opening errors: ");
+    appendNines(line, w.openErrors);
+  }
+  if (s.showReadErrors) {
+    appendSeparator(line);
+    line.append("reading errors: ");
+    appendNines(line, w.readErrors);
+  }
+  return line;
+}
+
+// Counts of up to 7 digits, scaled sizes and speeds of up to 4 digits in
+// any unit, percentages of up to 3.
+constexpr int kCountDigits = 7;
+constexpr int kScaledDigits = 4;
+constexpr int kPercentDigits = 3;
+// Exact byte counts and speeds are 64-bit numbers.
+constexpr int kExactDigits = 19;
+// A line with exact byte counts is shown only up to this many characters;
+// a longer one is composed again with scaled values.
+constexpr std::size_t kExactLineLimit = 64;
+
+// The longest exact-bytes line the settings can show: as many digits as
+// fit in the 64 characters, grown one figure after the other.
+Text longestExactCountersText(const Settings& s) {
+  FigureWidths w = {1, "B", 1, 1, 1, 1, 1, "B/s", 1, 1};
+  if (countersText(s, w).size() > kExactLineLimit) return Text();
+  int* figures[] = {&w.checked, &w.speed, &w.openErrors, &w.readErrors,
+                    &w.cycle,   &w.covered, &w.indexed, &w.percent};
+  const int caps[] = {kExactDigits, kExactDigits, kCountDigits, kCountDigits,
+                      kCountDigits, kCountDigits, kCountDigits, kPercentDigits};
+  for (std::size_t i = 0; i < sizeof caps / sizeof caps[0]; ++i) {
+    while (*figures[i] < caps[i]) {
+      ++*figures[i];
+      if (countersText(s, w).size() > kExactLineLimit) {
+        --*figures[i];
+        break;
+      }
+    }
+  }
+  return countersText(s, w);
+}
+
+// Pixels a text takes in a control's font: the font the control was given,
+// or the system font a control has without one.
+int textWidth(HWND control, const Text& text) {
+  HDC dc = GetDC(control);
+  if (!dc) return 0;
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
+// The widest text the settings can put into the counters line or the
+// settings line during a scan.
+int widestStatusText(const Settings& s) {
+  int widest = textWidth(SettingsLine, composeSettingsSummary(s));
+  for (const char* checkedUnit : {"kB", "MB", "GB"}) {
+    for (const char* speedUnit : {"kB/s", "MB/s"}) {
+      FigureWidths w = {kScaledDigits, checkedUnit, kPercentDigits, kCountDigits, kCountDigits,
+                        kCountDigits,  kScaledDigits, speedUnit,    kCountDigits, kCountDigits};
+      widest = std::max(widest, textWidth(CountersLine, countersText(s, w)));
+    }
+  }
+  if (s.showFullFileSize) widest = std::max(widest, textWidth(CountersLine, longestExactCountersText(s)));
+  return widest;
+}
+
+void resizeControl(HWND control, int width, int height) {
+  RECT place = {};
+  GetWindowRect(control, &place);
+  if (place.right - place.left == width && place.bottom - place.top == height) return;
+  SetWindowPos(control, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
+
+bool needsLongLayout(const Settings& s) { return s.checkEveryFile; }
+
+void applyLayout(const Settings& s) {
+  // The frame's share of the width, as the system draws it; a minimized
+  // window's own rectangle is its icon's.
+  RECT frame = {};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongA(MainWindow, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongA(MainWindow, GWL_EXSTYLE)));
+  int frameWidth = frame.right - frame.left;
+  int windowWidth = kWindowWidth;
+  int statusWidth = kStatusLineWidth;
+  int versionWidth = kVersionLineWidth;
+  if (needsLongLayout(s)) {
+    // Never narrower than the usual window; the lines reach its right edge.
+    int clientWidth = std::max(kWindowWidth - frameWidth, kMargin + widestStatusText(s) + kMargin);
+    windowWidth = clientWidth + frameWidth;
+    statusWidth = clientWidth - kMargin;
+    versionWidth = statusWidth;
+  }
+  resizeControl(FileLine, statusWidth, kLineHeight);
+  resizeControl(SettingsLine, statusWidth, kLineHeight);
+  resizeControl(CountersLine, statusWidth, kLineHeight);
+  resizeControl(VersionLine, versionWidth, kLineHeight);
+
+  // Wider to the right only: the top left corner, which the settings
+  // keep, and the button under the pointer stay where they are.
+  WINDOWPLACEMENT placement = {};
+  placement.length = sizeof placement;
+  if (IsIconic(MainWindow) && GetWindowPlacement(MainWindow, &placement)) {
+    RECT& normal = placement.rcNormalPosition;
+    if (normal.right - normal.left == windowWidth) return;
+    normal.right = normal.left + windowWidth;
+    SetWindowPlacement(MainWindow, &placement);
+    return;
+  }
+  RECT outer = {};
+  GetWindowRect(MainWindow, &outer);
+  if (outer.right - outer.left == windowWidth) return;
+  SetWindowPos(MainWindow, nullptr, 0, 0, windowWidth, outer.bottom - outer.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 bool registerWindowClass() {
   WNDCLASSA windowClass = {};
@@ -50,7 +233,7 @@ HWND createMainWindow() {
   if (settings.windowY < 0) settings.windowY = 0;
   HWND window = CreateWindowExA(0, kClassName, "Readsweeper",
                                 WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                settings.windowX, settings.windowY, 400, 140, nullptr, nullptr,
+                                settings.windowX, settings.windowY, kWindowWidth, kWindowHeight, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
   if (window) {
     ShowWindow(window, SW_SHOW);
@@ -131,6 +314,8 @@ void createControls() {
   setFont(StartButton, BoldFont);
   setFont(PathEdit, BoldFont);
   setFont(SettingsLine, NormalFont);
+  // Measured in the fonts the lines have now.
+  applyLayout(settings);
 }
 
 void destroyControls() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/text.h"
+#include "settings/settings.h"
 
 // Window handles, created once at start-up (main_window.cpp).
 extern HWND MainWindow;
@@ -31,6 +32,13 @@ HWND createMainWindow();
 void createControls();
 void destroyControls();
 void deleteFonts();
+
+// Whether a status line of these settings can run past the 400-pixel
+// window: then the window is as wide as its longest possible line.
+bool needsLongLayout(const Settings& s);
+// Sizes the window and its status lines for the settings, measured in the
+// lines' fonts; at the start of the program and of a scan, never during one.
+void applyLayout(const Settings& s);
 
 HWND createEdit(int16_t x, int16_t y, int16_t width, int16_t height);
 HWND createLabel(const char* text, int16_t x, int16_t y, int16_t width, int16_t height);

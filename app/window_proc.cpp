@@ -63,6 +63,9 @@ void startScan() {
   if (!drivePathReachable(path)) return;
   saveSettings(settings);
   refreshSettingsLine(settings);
+  // Settings reloaded since the last scan may want another width; it is
+  // taken now, before the scan writes a line.
+  applyLayout(settings);
   // A list that cannot be opened refuses the start and says why; what an
   // earlier failure left in the file line goes once a start gets past it.
   bool failureShown = !errorListFailure().empty();
