@@ -307,6 +307,7 @@ int flushFile(FileHandle file) {
 }
 
 int fileLength(FileHandle file, int64_t* length) {
+  Held held(systemLock);
   *length = 0;
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
@@ -315,6 +316,7 @@ int fileLength(FileHandle file, int64_t* length) {
 }
 
 int truncateFile(FileHandle file, int64_t length) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
   if (length < static_cast<int64_t>(f->bytes->size())) f->bytes->resize(static_cast<std::size_t>(length));
