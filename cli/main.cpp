@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/listing.h"
 #include "platform/memory.h"
+#include "scan/cycle_state.h"
 #include "scan/error_list.h"
 #include "scan/scan.h"
 
@@ -132,6 +133,15 @@ int run(const std::vector<std::string>& arguments) {
     releaseAlignedMemory(buffer);
     return usageError(std::string(failure.view()));
   }
+  // A state file that cannot be written refuses the start as the list
+  // does; one that cannot be used only begins a new cycle, and says why.
+  if (openCycleState(s.checkEveryFile ? s.cycleState : Text(), root.view(), &failure) != 0) {
+    closeErrorList();
+    releaseAlignedMemory(buffer);
+    return usageError(std::string(failure.view()));
+  }
+  Text notice = cycleStateNotice();
+  if (!notice.empty()) tell(std::string(notice.view()));
 
   // An interrupt may already have come. prepareScan clears the stop reason,
   // so it goes first; then the state goes to 1, so that a stop asked for
@@ -145,6 +155,8 @@ int run(const std::vector<std::string>& arguments) {
 
   ScanResult result = scanResult();
   if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));
+  Text stateFailure = cycleStateFailure();
+  if (!stateFailure.empty()) tell(std::string(stateFailure.view()));
   if (!line.quiet) tell(composeSummaryLine(result));
   int exitCode = exitCodeOf(result);
   if (line.json) {

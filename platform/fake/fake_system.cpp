@@ -23,6 +23,9 @@ int64_t FakeHundredths = 0;
 int64_t FakeClockStep = 0;
 int FakeAppendOpenError = 0;
 int FakeWriteError = 0;
+int FakeCreateError = 0;
+int FakeReplaceError = 0;
+int FakeRemoveError = 0;
 int FakeWriteCount = 0;
 LocalTime FakeLocalTime;
 
@@ -90,6 +93,9 @@ void resetFakePlatform() {
   FakeClockStep = 0;
   FakeAppendOpenError = 0;
   FakeWriteError = 0;
+  FakeCreateError = 0;
+  FakeReplaceError = 0;
+  FakeRemoveError = 0;
   FakeWriteCount = 0;
   FakeLocalTime = {2026, 1, 2, 3, 4, 5, 6};
   listings.clear();
@@ -241,10 +247,17 @@ int findEntryByName(const char* name, Text* storedName) {
 }
 
 int createFileForWriting(const char* path, FileHandle* file) {
+  *file = kNoFile;
+  if (FakeCreateError != 0) return FakeCreateError;
   std::string& bytes = FakeDisk[path];
   bytes.clear();
   *file = newHandle({path, nullptr, 0, true, &bytes});
   return 0;
+}
+
+int removeFile(const char* path) {
+  if (FakeRemoveError != 0) return FakeRemoveError;
+  return FakeDisk.erase(path) == 1 ? 0 : kFileNotFound;
 }
 
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
@@ -281,6 +294,7 @@ int findLinkTarget(const char* path, std::string* target) {
 }
 
 int replaceFile(const char* from, const char* to) {
+  if (FakeReplaceError != 0) return FakeReplaceError;
   auto found = FakeDisk.find(from);
   if (found == FakeDisk.end()) return kFileNotFound;
   std::string bytes = std::move(found->second);
