@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -34,6 +35,7 @@
 
 #include "common/test_support.h"
 #include "platform/posix/resident_pages.h"
+#include "scan/siphash.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -498,4 +500,177 @@ TEST(Program, NamesThatOnlyPosixSystemsAllow) {
   EXPECT_EQ(j["reading_errors"], 0);
   EXPECT_EQ(j["root"], "we\\ird\nname\xef\xbf\xbd/");
   EXPECT_NE(f.out.find("\"root\":\"we\\\\ird\\nname\xef\xbf\xbd/\""), std::string::npos) << f.out;
+}
+
+// --- a cycle kept across runs ------------------------------------------------
+
+namespace {
+
+// A kernel attribute that says it holds 4096 bytes and reads a few: every
+// check of a link to it is a short read, and the error list names each
+// file once per scan. So the list tells which files each run checked, and
+// `--repeat` sets how long a check takes.
+const char kShortAttribute[] = "/sys/kernel/address_bits";
+
+bool shortAttributeWorks() {
+  struct stat st{};
+  if (stat(kShortAttribute, &st) != 0 || st.st_size != 4096) return false;
+  return !readTestFile(kShortAttribute).empty();
+}
+
+// `folders` folders of `perFolder` links each, under "tree"; their paths
+// below the tree.
+std::vector<std::string> makeLinkTree(int folders, int perFolder) {
+  std::vector<std::string> files;
+  for (int d = 0; d < folders; ++d) {
+    std::string folder = "d" + std::to_string(d);
+    fs::create_directories("tree/" + folder);
+    for (int i = 0; i < perFolder; ++i) {
+      std::string file = folder + "/f" + std::to_string(i);
+      EXPECT_EQ(symlink(kShortAttribute, ("tree/" + file).c_str()), 0);
+      files.push_back(file);
+    }
+  }
+  return files;
+}
+
+// The files that each scan of the error list checked, in order, below "tree/".
+std::vector<std::vector<std::string>> checksPerScan(const std::string& list) {
+  std::vector<std::vector<std::string>> scans;
+  std::istringstream lines(list);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+    if (fields.size() < 3) continue;
+    if (fields[1] == "scan start") scans.emplace_back();
+    if (fields[1] == "short read" && !scans.empty()) scans.back().push_back(fields[2].substr(5));
+  }
+  return scans;
+}
+
+struct StoredCycle {
+  bool valid = false;
+  int64_t cycle = 0;
+  SipKey key;
+  uint64_t reached = 0;  // 0 also for "none": no file has a hash below 0
+};
+
+StoredCycle storedCycle(const std::string& text) {
+  StoredCycle c;
+  std::smatch m;
+  std::regex form("^readsweeper cycle state 1\nroot: tree/\ncycle: (\\d+)\nkey: ([0-9a-f]{16})([0-9a-f]{16})\n"
+                  "reached: ([0-9a-f]{16}|none)\ncovered: \\d+\nbegan: [0-9: -]{19}\n$");
+  if (!std::regex_match(text, m, form)) return c;
+  c.valid = true;
+  c.cycle = std::stoll(m[1]);
+  c.key = SipKey{std::stoull(m[2], nullptr, 16), std::stoull(m[3], nullptr, 16)};
+  c.reached = m[4] == "none" ? 0 : std::stoull(m[4], nullptr, 16);
+  return c;
+}
+
+uint64_t hashOf(const SipKey& key, const std::string& file) { return sipHash24(key, file.data(), file.size()); }
+
+}  // namespace
+
+// Slices of one second, each run taking the cycle up where the last one
+// stopped, until it is complete: every file checked exactly once.
+TEST(Program, ACycleInSlicesOfOneSecondChecksEveryFileOnce) {
+  if (!shortAttributeWorks()) GTEST_SKIP() << kShortAttribute << " is not there to read short";
+  ScopedTempDir dir;
+  std::vector<std::string> files = makeLinkTree(20, 1000);
+  const std::vector<std::string> slice = {"--every-file", "--cycles", "1", "--time", "1", "--block", "4096",
+                                          "--next-file", "100", "--repeat", "100", "--state", "state",
+                                          "--error-list", "errors.csv", "--json", "tree"};
+  int slices = 0;
+  int64_t checked = 0;
+  for (;;) {
+    Finished f = run(slice);
+    ++slices;
+    ASSERT_EQ(f.exitCode, 1) << f.err;  // short reads are reading errors
+    nlohmann::json j = resultOf(f);
+    checked += j["files_checked"].get<int64_t>();
+    EXPECT_EQ(j["cycle"], 1);
+    EXPECT_EQ(j["resumed"], slices > 1);
+    EXPECT_EQ(j["covered_files"], checked) << "the covered count goes on from the stored one";
+    if (j["stopped_by"] == "cycles") break;
+    ASSERT_EQ(j["stopped_by"], "time");
+    ASSERT_LT(slices, 1000) << "the cycle does not advance";
+  }
+  RecordProperty("slices", slices);
+  std::map<std::string, int> times;
+  for (const auto& scan : checksPerScan(readTestFile("errors.csv"))) {
+    for (const std::string& file : scan) ++times[file];
+  }
+  EXPECT_EQ(checked, 20000);
+  EXPECT_EQ(times.size(), files.size());
+  for (const std::string& file : files) EXPECT_EQ(times[file], 1) << file;
+  StoredCycle done = storedCycle(readTestFile("state"));
+  ASSERT_TRUE(done.valid) << readTestFile("state");
+  EXPECT_EQ(done.reached, UINT64_MAX);
+}
+
+// Runs ended by SIGKILL some time after a state write: what each lost is
+// the files it checked after its last write, and only those are checked
+// again; every other file once.
+TEST(Program, ACycleEndedByKillRedoesOnlyTheFilesSinceTheLastWrite) {
+  if (!shortAttributeWorks()) GTEST_SKIP() << kShortAttribute << " is not there to read short";
+  ScopedTempDir dir;
+  std::vector<std::string> files = makeLinkTree(20, 1000);
+  const std::vector<std::string> args = {"--every-file", "--cycles", "1", "--block", "4096", "--next-file", "100",
+                                         "--repeat", "200", "--state", "state", "--error-list", "errors.csv",
+                                         "--json", "tree"};
+  auto checksSoFar = [] {
+    auto scans = checksPerScan(readTestFile("errors.csv"));
+    return scans.empty() ? std::size_t{0} : scans.back().size();
+  };
+  std::vector<bool> killed;
+  std::vector<StoredCycle> afterwards;
+  for (;;) {
+    std::string before = readTestFile("state");
+    Program p(args);
+    auto endedByItself = [&p] {
+      return readTestFile("/proc/" + std::to_string(p.pid()) + "/stat").find(") Z ") != std::string::npos;
+    };
+    bool ended = false;
+    std::size_t written = 0;
+    std::string seen;
+    ASSERT_TRUE(p.waitUntil([&] {
+      ended = endedByItself();
+      seen = readTestFile("state");
+      if (seen != before && storedCycle(seen).valid) written = checksSoFar();
+      return ended || written > 0;
+    }));
+    // A thousand files after the write, then the end without a word.
+    if (!ended) {
+      p.waitUntil([&] { return checksSoFar() >= written + 1000 || readTestFile("state") != seen || endedByItself(); });
+      kill(p.pid(), SIGKILL);
+    }
+    Finished f = p.finish();
+    killed.push_back(f.exitCode == -1);
+    afterwards.push_back(storedCycle(readTestFile("state")));
+    ASSERT_TRUE(afterwards.back().valid) << readTestFile("state");
+    if (!killed.back()) {
+      EXPECT_EQ(resultOf(f)["stopped_by"], "cycles");
+      break;
+    }
+    ASSERT_LT(killed.size(), 100u);
+  }
+  EXPECT_GE(std::count(killed.begin(), killed.end(), true), 1);
+  RecordProperty("kills", static_cast<int>(std::count(killed.begin(), killed.end(), true)));
+
+  auto scans = checksPerScan(readTestFile("errors.csv"));
+  ASSERT_EQ(scans.size(), killed.size());
+  std::map<std::string, int> kept, redone;
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    for (const std::string& file : scans[i]) {
+      // A killed run keeps what its last write reached.
+      bool lost = killed[i] && hashOf(afterwards[i].key, file) > afterwards[i].reached;
+      ++(lost ? redone : kept)[file];
+    }
+  }
+  for (const std::string& file : files) EXPECT_EQ(kept[file], 1) << file;
+  EXPECT_EQ(kept.size(), files.size());
+  RecordProperty("redone", static_cast<int>(redone.size()));
 }
