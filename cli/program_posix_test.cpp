@@ -674,3 +674,35 @@ TEST(Program, ACycleEndedByKillRedoesOnlyTheFilesSinceTheLastWrite) {
   EXPECT_EQ(kept.size(), files.size());
   RecordProperty("redone", static_cast<int>(redone.size()));
 }
+
+// A state that cannot be used begins a new cycle and says why on standard
+// error; one that cannot be written refuses the start.
+TEST(Program, ACycleStateThatCannotBeUsedOrWritten) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  writeTestFile("state", "[not a state]\n");
+  const std::vector<std::string> args = {"--every-file", "--cycles", "1", "--state", "state", "--json", "tree"};
+  Finished f = run(args);
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  EXPECT_EQ(f.err.rfind("readsweeper-cli: cycle state state not used: not a cycle state file\n", 0), 0u) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["cycle"], 1);
+  EXPECT_EQ(j["resumed"], false);
+  EXPECT_EQ(j["covered_files"], 9);  // the twelve files but the three empty ones
+  StoredCycle stored = storedCycle(readTestFile("state"));
+  ASSERT_TRUE(stored.valid) << readTestFile("state");
+  EXPECT_EQ(stored.reached, UINT64_MAX);
+  EXPECT_FALSE(fs::exists("state.tmp"));
+
+  // The complete cycle is followed by the next one, without a word.
+  f = run(args);
+  EXPECT_EQ(f.err.find("not used"), std::string::npos) << f.err;
+  j = resultOf(f);
+  EXPECT_EQ(j["cycle"], 2);
+  EXPECT_EQ(j["resumed"], false);
+
+  f = run({"--every-file", "--state", "missing/state", "--json", "tree"});
+  EXPECT_EQ(f.exitCode, 2);
+  EXPECT_EQ(f.err, "readsweeper-cli: cannot write the cycle state missing/state: No such file or directory (code 2)\n");
+  EXPECT_EQ(f.out, "");
+}
