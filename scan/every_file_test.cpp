@@ -490,11 +490,13 @@ TEST(FileIndex, SortsByHashAcrossBlocks) {
   FileIndex index;
   index.clear();
   uint32_t root = index.addFolder(FileIndex::kRoot, "");
-  constexpr int kFiles = 20000;  // over two blocks of records
+  // A hash that scatters the files over the whole range, with some repeated.
+  auto hashOf = [](int64_t i) { return static_cast<uint64_t>(i % 75000) * 0x9E3779B97F4A7C15ull; };
+  // Over many blocks of records, and enough files for the sort by buckets.
+  constexpr int kFiles = 100000;
   for (int i = 0; i < kFiles; ++i) {
     ASSERT_TRUE(index.addFile(root, "f" + std::to_string(i), i));
-    // A hash that scatters the files, with some repeated.
-    index.setFileHash(static_cast<std::size_t>(i), (static_cast<uint64_t>(i % 15000) * 0x9E3779B97F4A7C15ull) >> 3);
+    index.setFileHash(static_cast<std::size_t>(i), hashOf(i));
   }
   index.sortFilesByHash();
   std::vector<bool> seen(kFiles, false);
@@ -504,10 +506,19 @@ TEST(FileIndex, SortsByHashAcrossBlocks) {
       ASSERT_LE(index.file(static_cast<std::size_t>(i - 1)).hash, f.hash) << i;
     }
     ASSERT_EQ(std::string_view(f.name, f.nameLength), "f" + std::to_string(f.size));
-    ASSERT_EQ(f.hash, (static_cast<uint64_t>(f.size % 15000) * 0x9E3779B97F4A7C15ull) >> 3);
+    ASSERT_EQ(f.hash, hashOf(f.size));
     seen[static_cast<std::size_t>(f.size)] = true;
   }
   EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kFiles);
+  // A small index is sorted too.
+  index.clear();
+  root = index.addFolder(FileIndex::kRoot, "");
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(index.addFile(root, "g", i));
+    index.setFileHash(static_cast<std::size_t>(i), hashOf(i));
+  }
+  index.sortFilesByHash();
+  for (std::size_t i = 1; i < 50; ++i) EXPECT_LE(index.file(i - 1).hash, index.file(i).hash) << i;
 }
 
 }  // namespace

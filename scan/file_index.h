@@ -45,9 +45,11 @@ class BlockArray {
   const T& operator[](std::size_t i) const { return blocks_[i / kPerBlock][i % kPerBlock]; }
   // False when no memory was left for a new block.
   bool push(const T& value);
-  // Sorts the records in place.
+  // Sorts the records from `begin` up to `end` in place.
   template <typename Less>
-  void sort(Less less);
+  void sortRange(std::size_t begin, std::size_t end, Less less);
+  template <typename Less>
+  void sort(Less less) { sortRange(0, count_, less); }
   void clear() { count_ = 0; }
   void release() {
     blocks_ = decltype(blocks_)();
@@ -107,4 +109,9 @@ class FileIndex {
   int64_t nameBytes_ = 0;
   BlockArray<IndexedFile, 8192> files_;
   BlockArray<IndexedFolder, 4096> folders_;
+  // The buckets of sortFilesByHash: where each ends, where the next record
+  // of each goes.
+  static constexpr std::size_t kBuckets = std::size_t{1} << 16;
+  std::vector<std::size_t> bucketEnd_;
+  std::vector<std::size_t> bucketNext_;
 };
