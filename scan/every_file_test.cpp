@@ -492,7 +492,7 @@ TEST(FileIndex, SortsByHashAcrossBlocks) {
   uint32_t root = index.addFolder(FileIndex::kRoot, "");
   // A hash that scatters the files over the whole range, with some repeated.
   auto hashOf = [](int64_t i) { return static_cast<uint64_t>(i % 75000) * 0x9E3779B97F4A7C15ull; };
-  // Over many blocks of records, and enough files for the sort by buckets.
+  // Over many blocks of records.
   constexpr int kFiles = 100000;
   for (int i = 0; i < kFiles; ++i) {
     ASSERT_TRUE(index.addFile(root, "f" + std::to_string(i), i));

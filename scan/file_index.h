@@ -109,9 +109,4 @@ class FileIndex {
   int64_t nameBytes_ = 0;
   BlockArray<IndexedFile, 8192> files_;
   BlockArray<IndexedFolder, 4096> folders_;
-  // The buckets of sortFilesByHash: where each ends, where the next record
-  // of each goes.
-  static constexpr std::size_t kBuckets = std::size_t{1} << 16;
-  std::vector<std::size_t> bucketEnd_;
-  std::vector<std::size_t> bucketNext_;
 };
