@@ -73,6 +73,7 @@ TEST(Options, EachOptionSetsItsSetting) {
       {{"--next-file=1"}, [](const Settings& s) { return s.selectNextFile == 1; }},
       {{"--error-list", "failed.csv"}, [](const Settings& s) { return s.errorList == "failed.csv"; }},
       {{"--error-list=a b.csv"}, [](const Settings& s) { return s.errorList == "a b.csv"; }},
+      {{"--state", "night.state"}, [](const Settings& s) { return s.cycleState == "night.state"; }},
   };
   for (const auto& c : cases) {
     Args args = c.args;

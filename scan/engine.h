@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "platform/files.h"
 #include "platform/listing.h"
+#include "scan/cycle_state.h"
 #include "scan/file_index.h"
 #include "settings/settings.h"
 
@@ -22,6 +23,8 @@ void seedRandom(uint64_t seed);
 int64_t randomBelow(int64_t n);
 // randomBelow(100) < percent: 0 never fires, 100 always does.
 bool chancePercent(int percent);
+// 64 bits of the generator, for a cycle's key.
+uint64_t randomBits();
 
 // --- the record of the running scan -----------------------------------------
 
@@ -52,6 +55,12 @@ struct ScanRecord {
   int64_t cyclesCompleted = 0;
   int64_t coveredFiles = 0;    // files checked in this cycle
   int64_t indexedFiles = 0;    // files in its index
+  // With a cycle state file, cycles go in the order of their key, and the
+  // state is written at most every kCycleStateInterval.
+  bool ordered = false;
+  bool resumed = false;        // the first cycle was taken up from the file
+  CycleState cycleState;       // the cycle under way, as the file will hold it
+  int64_t stateWrittenAt = 0;  // monotonic milliseconds
 
   // Speed measurement.
   int64_t speedStart = 0;      // monotonic hundredths at scan start
@@ -134,6 +143,22 @@ bool listTree();
 // One pass of "check every file": the next file of the cycle's index, after
 // the listing when a cycle begins.
 void runIndexPass();
+
+// --- a cycle kept across runs (cycle_order.cpp) ------------------------------
+
+constexpr int64_t kCycleStateInterval = 10000;  // milliseconds
+
+// After a cycle's listing: takes up the stored cycle or begins a new one,
+// puts the index in the order of its key, and gives the place of the first
+// file still to check.
+int64_t orderCycle();
+// After the pass over the file at `place` of the ordered index: the state
+// follows, and is written when its interval has passed.
+void noteCycleProgress(int64_t place);
+// The cycle is complete: every hash is reached.
+void noteCycleComplete();
+// Writes the state of the cycle under way, when there is one.
+void saveCycleState();
 
 // --- speed --------------------------------------------------------------------
 

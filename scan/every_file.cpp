@@ -108,6 +108,7 @@ void cycleLimitReached() {
 }
 
 void completeCycle() {
+  if (Scan.ordered) noteCycleComplete();
   ++Scan.cyclesCompleted;
   cycleLimitReached();
 }
@@ -159,20 +160,27 @@ void runIndexPass() {
     Scan.nextFile = 0;
     Scan.coveredFiles = 0;
     Scan.indexedFiles = count;
-    ++Scan.cycle;
-    // A tree without a file to check is done at once, and rests before
-    // its next listing.
-    if (count == 0) {
+    if (Scan.ordered) {
+      Scan.nextFile = orderCycle();
+    } else {
+      ++Scan.cycle;
+    }
+    // A tree without a file to check is done at once, and rests before its
+    // next listing; so is a cycle taken up with none of its files left,
+    // which goes on at once.
+    if (Scan.nextFile == count) {
       completeCycle();
-      restAfterEmptyCycle();
+      if (count == 0) restAfterEmptyCycle();
       return;
     }
   }
-  // The order is drawn as the cycle goes, one step of a Fisher-Yates
-  // shuffle per pass: no pause after the listing, and the same seed gives
-  // the same order.
+  // Without a state file the order is drawn as the cycle goes, one step of
+  // a Fisher-Yates shuffle per pass: no pause after the listing, and the
+  // same seed gives the same order. With one, the index is in its order.
   int64_t next = Scan.nextFile;
-  index.swapFiles(static_cast<std::size_t>(next), static_cast<std::size_t>(next + randomBelow(count - next)));
+  if (!Scan.ordered) {
+    index.swapFiles(static_cast<std::size_t>(next), static_cast<std::size_t>(next + randomBelow(count - next)));
+  }
   const IndexedFile& file = index.file(static_cast<std::size_t>(next));
   Scan.nextFile = next + 1;
   index.folderPath(file.folder, kPathSeparator, &Scan.subPath);
@@ -182,6 +190,7 @@ void runIndexPass() {
   Scan.path.append(name);
   bool checked = checkFile(Scan.path, name, file.size);
   if (checked) ++Scan.coveredFiles;
+  if (Scan.ordered) noteCycleProgress(next);
   // The cycle is complete before its last counters line, so that a scan
   // that stops here shows it whatever the draw.
   if (Scan.nextFile == count) completeCycle();

@@ -39,3 +39,5 @@ int64_t randomBelow(int64_t n) {
 }
 
 bool chancePercent(int percent) { return randomBelow(100) < percent; }
+
+uint64_t randomBits() { return nextRandom(); }

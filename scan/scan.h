@@ -42,6 +42,10 @@ struct ScanBufferNeed {
 };
 ScanBufferNeed scanBufferNeed(const Settings& settings);
 
+// The root folder a scan of the path text works under: the path up to its
+// last separator, or "default init path:" when it has none.
+Text scanRootFolder(const Text& pathText, const Settings& settings);
+
 // The worker thread's whole work: setup, passes while ScanState is 1, then
 // the window given back and ScanState set to 0 as its last act.
 void runScan();
@@ -60,6 +64,10 @@ struct ScanResult {
   int64_t cyclesCompleted = 0;
   int64_t coveredFiles = 0;
   int64_t indexedFiles = 0;
+  // The number of the cycle under way or ended last (0 before the first),
+  // and whether the scan took up a cycle from its cycle state file.
+  int64_t cycle = 0;
+  bool resumed = false;
 };
 ScanResult scanResult();
 

@@ -48,6 +48,11 @@ Text takeRootFolder(const Text& path) {
   return root;
 }
 
+Text scanRootFolder(const Text& pathText, const Settings& s) {
+  Text root = takeRootFolder(pathText);
+  return root.empty() ? s.defaultInitPath : root;
+}
+
 void errorLimitReached() {
   int32_t limit = Scan.settings.stopAfterErrors;
   if (limit > 0 && Scan.openErrors + Scan.readErrors >= limit) requestScanStop(StopReason::Errors);
@@ -70,8 +75,7 @@ void setupScan() {
   const Settings& s = Scan.settings;
   // The edit box is disabled while a scan runs, so it holds the text the
   // start was made with.
-  Text root = takeRootFolder(readControlText(Control::PathEdit));
-  if (root.empty()) root = s.defaultInitPath;
+  Text root = scanRootFolder(readControlText(Control::PathEdit), s);
   Scan.rootFolder.reserve(kPathReserve);
   Scan.subPath.reserve(kPathReserve);
   Scan.pattern.reserve(2 * kPathReserve);
@@ -89,7 +93,11 @@ void setupScan() {
   Scan.cyclesCompleted = 0;
   Scan.coveredFiles = 0;
   Scan.indexedFiles = 0;
+  Scan.ordered = s.checkEveryFile && cycleStateInUse();
+  Scan.resumed = false;
+  Scan.cycleState = CycleState();
   Scan.startedAt = monotonicMilliseconds();
+  Scan.stateWrittenAt = Scan.startedAt;
   Scan.finishedAt = 0;
   Scan.titlePercent = 0;
   Scan.readPosition = 0;
@@ -128,6 +136,7 @@ void runPass() {
 
 void endScan() {
   Scan.finishedAt = monotonicMilliseconds();
+  if (Scan.ordered) saveCycleState();
   listScanEnd(Scan.rootFolder, scanResult());
   closeErrorList();
 }
@@ -135,6 +144,7 @@ void endScan() {
 void finishScan() {
   // A list that could not be written is named where the files are.
   Text listFailure = errorListFailure();
+  if (listFailure.empty() && Scan.ordered) listFailure = cycleStateFailure();
   if (!listFailure.empty()) setControlText(Control::FileLine, listFailure);
   setControlText(Control::StartButton, "Start");
   enableControl(Control::PathEdit, true);
@@ -170,6 +180,8 @@ ScanResult scanResult() {
   r.cyclesCompleted = Scan.cyclesCompleted;
   r.coveredFiles = Scan.coveredFiles;
   r.indexedFiles = Scan.indexedFiles;
+  r.cycle = Scan.cycle;
+  r.resumed = Scan.resumed;
   return r;
 }
 
