@@ -3,6 +3,8 @@
 // cycle, and a healthy tree with hidden and system folders is covered whole
 // in each cycle. The program is also its own helper process.
 #include <cstdio>
+#include <cstdlib>
+#include <regex>
 
 #include "e2e_support.h"
 
@@ -160,6 +162,60 @@ TEST_F(EveryFile, EachFileOnceInEachCycle) {
   // by the second cycle's listing, as no file name is shown.
   EXPECT_EQ(texts.second, "checked 80B, cycle 2: covered 40/40, opening errors: 0, reading errors: 0");
   EXPECT_EQ(texts.first, "listing: 40 files");
+}
+
+// The files covered so far as the counters line shows them; -1 before it does.
+int coveredOf(const std::string& counters) {
+  std::size_t at = counters.find("covered ");
+  return at == std::string::npos ? -1 : std::atoi(counters.c_str() + at + 8);
+}
+
+// A window closed during a scan leaves the cycle in its state file, and the
+// next start takes it up: only the files not yet checked are read.
+TEST_F(EveryFile, AWindowClosedDuringAScanTakesTheCycleUpAtTheNextStart) {
+  std::string folder = dir + "slow\\";
+  ASSERT_NO_FATAL_FAILURE(makeTree(folder, 200));
+  // Each file's block read 5000 times: a cycle of seconds, long enough to
+  // close the window in it.
+  std::vector<std::string> ini = {"instant start", "check files: " + folder, "check every file",
+                                  "show checked bytes", "show full file size", "select next file: 100",
+                                  "bytes to read at once: 100", "repeat read: 5000", "window refresh: 100",
+                                  "cycle state: cycle.txt"};
+  writeIni(ini);
+  start();
+  ASSERT_TRUE(waitUntil([&] { return coveredOf(textOf(countersLine)) >= 20; }, 60000)) << textOf(countersLine);
+  EXPECT_EQ(closeAndWait(), 0);
+
+  std::string state = readFileBytes(dir + "cycle.txt");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(state, m, std::regex("\r\ncycle: 1\r\n[\\s\\S]*\r\ncovered: (\\d+)\r\n"))) << state;
+  int covered = std::stoi(m[1]);
+  ASSERT_GE(covered, 20);
+  ASSERT_LT(covered, 200) << "the cycle ended before the window closed";
+  EXPECT_EQ(state.find("reached: none"), std::string::npos) << state;
+
+  ini.push_back("stop after cycles: 1");
+  writeIni(ini);
+  start();
+  EXPECT_TRUE(waitUntil([&] { return idle() && coveredOf(textOf(countersLine)) == 200; }, 60000))
+      << textOf(countersLine);
+  EXPECT_EQ(textOf(countersLine), "checked " + std::to_string((200 - covered) * 100 * 5000) + "B, covered 200/200");
+  EXPECT_EQ(closeAndWait(), 0);
+  state = readFileBytes(dir + "cycle.txt");
+  EXPECT_NE(state.find("\r\nreached: ffffffffffffffff\r\ncovered: 200\r\n"), std::string::npos) << state;
+}
+
+// A state file that cannot be written refuses the start, as an error list
+// that cannot be opened does.
+TEST_F(EveryFile, ACycleStateThatCannotBeWrittenRefusesTheStart) {
+  writeIni({"instant start", "check files: " + data, "check every file", "cycle state: missing\\cycle.txt"});
+  start();
+  std::string expected = "cannot write the cycle state missing\\cycle.txt: ";
+  EXPECT_TRUE(waitUntil([&] { return textOf(fileLine).rfind(expected, 0) == 0; })) << textOf(fileLine);
+  EXPECT_NE(textOf(fileLine).find("(code 3)"), std::string::npos) << textOf(fileLine);
+  EXPECT_TRUE(idle());
+  EXPECT_EQ(closeAndWait(), 0);
+  EXPECT_FALSE(exists(dir + "missing"));
 }
 
 }  // namespace

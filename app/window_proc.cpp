@@ -7,6 +7,7 @@
 #include "app/shell.h"
 #include "platform/listing.h"
 #include "platform/memory.h"
+#include "scan/cycle_state.h"
 #include "scan/error_list.h"
 #include "scan/scan.h"
 #include "settings/settings.h"
@@ -68,13 +69,27 @@ void startScan() {
   applyLayout(settings);
   // A list that cannot be opened refuses the start and says why; what an
   // earlier failure left in the file line goes once a start gets past it.
-  bool failureShown = !errorListFailure().empty();
+  bool failureShown = !errorListFailure().empty() || !cycleStateFailure().empty();
   Text failure;
   if (openErrorList(settings.errorList, &failure) != 0) {
     setWindowText(FileLine, failure);
     return;
   }
-  if (failureShown) setWindowText(FileLine, Text());
+  // So does a cycle state that cannot be written; one that cannot be used
+  // begins a new cycle, and the file line says why until the scan's first
+  // text takes its place.
+  Text root = scanRootFolder(path, settings);
+  if (openCycleState(settings.checkEveryFile ? settings.cycleState : Text(), root.view(), &failure) != 0) {
+    closeErrorList();
+    setWindowText(FileLine, failure);
+    return;
+  }
+  Text notice = cycleStateNotice();
+  if (!notice.empty()) {
+    setWindowText(FileLine, notice);
+  } else if (failureShown) {
+    setWindowText(FileLine, Text());
+  }
   EnableWindow(PathEdit, FALSE);
   SetWindowTextA(StartButton, "Stop");
 

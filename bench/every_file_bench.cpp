@@ -203,6 +203,47 @@ bool listingRows(const char* platform, const char* label, const std::string& roo
   return true;
 }
 
+// The keyed order of a cycle kept in a state file: the paths hashed and
+// the index sorted by them after the listing, timed against that listing.
+bool orderRows(const char* platform, const char* label, const std::string& root, int trials) {
+  std::vector<double> ratios;
+  double orderSeconds = 0;
+  int64_t files = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    Settings s;
+    s.checkEveryFile = true;
+    s.scanAllFiles = true;
+    s.defaultInitPath = Text(root);
+    prepareScan(s, buffer.data(), 1, 1);
+    ScanState.store(1);
+    setupScan();
+    double start = bareSeconds();
+    bool listed = listTree(Readers[0]);
+    double listing = bareSeconds() - start;
+    start = bareSeconds();
+    orderCycle(Readers[0], Readers[0].random);
+    double order = bareSeconds() - start;
+    files = static_cast<int64_t>(Scan.index.fileCount());
+    bool sorted = true;
+    for (std::size_t i = 1; i < Scan.index.fileCount() && sorted; ++i) {
+      sorted = Scan.index.file(i - 1).hash <= Scan.index.file(i).hash;
+    }
+    requestScanStop();
+    endScan();
+    Scan.index.release();
+    finishScan();
+    if (!listed || !sorted) {
+      std::fprintf(stderr, "bench: the keyed order of %s failed\n", root.c_str());
+      return false;
+    }
+    ratios.push_back(order / listing);
+    if (trial == 0 || order < orderSeconds) orderSeconds = order;
+  }
+  row(label, "keyed order: hash and sort", platform, "engine", static_cast<double>(files) / orderSeconds,
+      pairedRatios(ratios, "x the listing's time (target at most 0.1)"), files, orderSeconds);
+  return true;
+}
+
 // The every-file mode pass by pass: the check at which the planted file is
 // first counted (as an opening error), -1 when the cycle ends without.
 int64_t plantedInTheCycle(const std::string& root, int64_t* indexed) {
@@ -295,6 +336,7 @@ int everyFileBench(std::vector<std::string> args) {
   if (!cycleRows(platform, every, trials)) return 1;
   if (!listingRows(platform, "every: the tree + 1 planted", every, false, trials, nullptr)) return 1;
   if (!listingRows(platform, "million: 1,000,000 empty files", million, true, trials, &millionMemory)) return 1;
+  if (!orderRows(platform, "million: 1,000,000 empty files", million, trials)) return 1;
 
   int64_t indexed = 0;
   bool hasPlanted = planted(every);

@@ -53,6 +53,7 @@ int readFileUnbuffered(const UnbufferedFile&, int64_t, void*, uint32_t size, uin
 Text errorText(int) { return Text("unknown error"); }
 int findLinkTarget(const char*, std::string*) { return 2; }
 int replaceFile(const char*, const char*) { return 5; }
+int removeFile(const char*) { return 5; }
 const int kFileTooLarge = 223;
 
 int listFirst(const char*, ListHandle* listing, ListEntry*) {

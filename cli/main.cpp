@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/listing.h"
 #include "platform/memory.h"
+#include "scan/cycle_state.h"
 #include "scan/error_list.h"
 #include "scan/scan.h"
 
@@ -145,6 +146,15 @@ int run(const std::vector<std::string>& arguments) {
     releaseAlignedMemory(buffer);
     return usageError(std::string(failure.view()));
   }
+  // A state file that cannot be written refuses the start as the list
+  // does; one that cannot be used only begins a new cycle, and says why.
+  if (openCycleState(s.checkEveryFile ? s.cycleState : Text(), root.view(), &failure) != 0) {
+    closeErrorList();
+    releaseAlignedMemory(buffer);
+    return usageError(std::string(failure.view()));
+  }
+  Text notice = cycleStateNotice();
+  if (!notice.empty()) tell(std::string(notice.view()));
   if (!startMonitoring(line, root, s, &problem)) {
     closeErrorList();
     releaseAlignedMemory(buffer);
@@ -170,6 +180,8 @@ int run(const std::vector<std::string>& arguments) {
   if (result.backgroundRefusal != 0) {
     tell("background priority refused, the scan read at normal priority: " + errorWords(result.backgroundRefusal));
   }
+  Text stateFailure = cycleStateFailure();
+  if (!stateFailure.empty()) tell(std::string(stateFailure.view()));
   if (!line.quiet) tell(composeSummaryLine(result));
   int exitCode = exitCodeOf(result);
   if (!listFailure.empty() && exitCode != kInterruptExitCode) exitCode = kExitErrorList;

@@ -58,6 +58,7 @@ constexpr OptionRule kRules[] = {
     {"--subfolder", ValueKind::Count, 1, 100, nullptr, nullptr, nullptr, &Settings::selectSubfolder, nullptr},
     {"--next-file", ValueKind::Count, 1, 100, nullptr, nullptr, nullptr, &Settings::selectNextFile, nullptr},
     {"--error-list", ValueKind::File, 0, 0, nullptr, nullptr, nullptr, nullptr, &Settings::errorList},
+    {"--state", ValueKind::File, 0, 0, nullptr, nullptr, nullptr, nullptr, &Settings::cycleState},
 };
 
 const OptionRule* ruleNamed(std::string_view name) {
@@ -298,6 +299,8 @@ Settings (each the twin of a key of the settings file):
                       below override it
   --every-file        check every file of the tree once per cycle
   --cycles N          with --every-file: stop after N complete cycles
+  --state FILE        with --every-file: keep the cycle in FILE, so that the
+                      next run takes it up where this one stopped
   --past-cache        read from the disk itself, past the system's cache
   --readers N         with --every-file: N files read at once (1 to 64)
   --rate SIZE         all readers together read at most SIZE bytes a second
@@ -331,7 +334,8 @@ Output:
   --version           the version
 
 Exit codes: 0 no error found, 1 opening or reading errors found, 2 usage
-error, 3 FOLDER cannot be listed, 4 the error list could not be written,
+error (also an error list or a cycle state that cannot be written at the
+start), 3 FOLDER cannot be listed, 4 the error list could not be written,
 130 interrupted.
 )";
 }

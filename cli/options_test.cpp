@@ -77,6 +77,7 @@ TEST(Options, EachOptionSetsItsSetting) {
       {{"--rate=0"}, [](const Settings& s) { return s.readRateLimit == 0; }},
       {{"--rate", "20M"}, [](const Settings& s) { return s.readRateLimit == 20 * 1048576; }},
       {{"--background"}, [](const Settings& s) { return s.backgroundPriority; }},
+      {{"--state", "night.state"}, [](const Settings& s) { return s.cycleState == "night.state"; }},
   };
   for (const auto& c : cases) {
     Args args = c.args;

@@ -26,6 +26,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -37,6 +38,8 @@
 #include "common/test_support.h"
 #include "common/text.h"
 #include "platform/posix/resident_pages.h"
+#include "scan/fault_fs_support.h"
+#include "scan/siphash.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -679,6 +682,229 @@ TEST(ErrorListFailures, ANameThatIsNotUtf8GivesAUtf8List) {
   EXPECT_NE(list.find(",scan start,caf\xef\xbf\xbd/,"), std::string::npos) << list;
   EXPECT_EQ(list.find('\xe9'), std::string::npos);
   EXPECT_TRUE(isValidUtf8(list));
+}
+
+// --- a cycle kept across runs ------------------------------------------------
+
+namespace {
+
+// A tree of the fault file system whose every file fails to read: every
+// check is a failed read, and the error list names each file once per
+// scan. So the list tells which files each run checked. `stallMs` makes
+// each read wait that long first, which sets how long a cycle takes at the
+// least.
+struct FailingTree {
+  FaultFsMount mount;
+  std::vector<std::string> files;  // below root
+  std::string root;                // the mount point with its separator
+
+  bool make(int folders, int perFolder, int stallMs) {
+    std::string config;
+    for (int d = 0; d < folders; ++d) {
+      for (int i = 0; i < perFolder; ++i) {
+        std::string file = "d" + std::to_string(d) + "/f" + std::to_string(i);
+        config += "file " + file + " 4096\n";
+        if (stallMs > 0) config += "stall " + file + " 0 4096 " + std::to_string(stallMs) + "\n";
+        config += "eio " + file + " 0 4096\n";
+        files.push_back(file);
+      }
+    }
+    if (!mount.start(READSWEEPER_FAULT_FS, fs::current_path().string(), config)) return false;
+    root = mount.mountPoint() + "/";
+    // One listing here puts the names and attributes in the kernel's cache,
+    // so that a run's listing takes a fraction of its slice.
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(mount.mountPoint(), ec)) entry.is_regular_file(ec);
+    return !ec;
+  }
+};
+
+// The files that each scan of the error list checked, in order, below `root`.
+std::vector<std::vector<std::string>> checksPerScan(const std::string& list, const std::string& root) {
+  std::vector<std::vector<std::string>> scans;
+  std::istringstream lines(list);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+    if (fields.size() < 3) continue;
+    if (fields[1] == "scan start") scans.emplace_back();
+    if (fields[1] == "read failed" && !scans.empty()) scans.back().push_back(fields[2].substr(root.size()));
+  }
+  return scans;
+}
+
+struct StoredCycle {
+  bool valid = false;
+  int64_t cycle = 0;
+  SipKey key;
+  uint64_t reached = 0;  // 0 also for "none": no file has a hash below 0
+};
+
+StoredCycle storedCycle(const std::string& text) {
+  StoredCycle c;
+  std::smatch m;
+  std::regex form("^readsweeper cycle state 1\nroot: [^\n]*\ncycle: (\\d+)\nkey: ([0-9a-f]{16})([0-9a-f]{16})\n"
+                  "reached: ([0-9a-f]{16}|none)\ncovered: \\d+\nbegan: [0-9: -]{19}\n$");
+  if (!std::regex_match(text, m, form)) return c;
+  c.valid = true;
+  c.cycle = std::stoll(m[1]);
+  c.key = SipKey{std::stoull(m[2], nullptr, 16), std::stoull(m[3], nullptr, 16)};
+  c.reached = m[4] == "none" ? 0 : std::stoull(m[4], nullptr, 16);
+  return c;
+}
+
+uint64_t hashOf(const SipKey& key, const std::string& file) { return sipHash24(key, file.data(), file.size()); }
+
+}  // namespace
+
+// Slices of one second, each run taking the cycle up where the last one
+// stopped, until it is complete: every file checked exactly once.
+TEST(Program, ACycleInSlicesOfOneSecondChecksEveryFileOnce) {
+#ifndef READSWEEPER_FAULT_FS
+  GTEST_SKIP() << "fault_fs was not built (libfuse3 is missing)";
+#else
+  std::string unavailable = faultFsUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  ScopedTempDir dir;
+  FailingTree tree;
+  ASSERT_TRUE(tree.make(20, 1000, 0)) << tree.mount.failure();
+  const std::vector<std::string>& files = tree.files;
+  const std::vector<std::string> slice = {"--every-file", "--cycles", "1", "--time", "1", "--block", "4096",
+                                          "--next-file", "100", "--state", "state",
+                                          "--error-list", "errors.csv", "--json", tree.root};
+  int slices = 0;
+  int64_t checked = 0;
+  for (;;) {
+    Finished f = run(slice);
+    ++slices;
+    ASSERT_EQ(f.exitCode, 1) << f.err;  // failed reads are reading errors
+    nlohmann::json j = resultOf(f);
+    checked += j["files_checked"].get<int64_t>();
+    EXPECT_EQ(j["cycle"], 1);
+    EXPECT_EQ(j["resumed"], slices > 1);
+    EXPECT_EQ(j["covered_files"], checked) << "the covered count goes on from the stored one";
+    if (j["stopped_by"] == "cycles") break;
+    ASSERT_EQ(j["stopped_by"], "time");
+    ASSERT_LT(slices, 1000) << "the cycle does not advance";
+  }
+  RecordProperty("slices", slices);
+  std::map<std::string, int> times;
+  for (const auto& scan : checksPerScan(readTestFile("errors.csv"), tree.root)) {
+    for (const std::string& file : scan) ++times[file];
+  }
+  EXPECT_EQ(checked, 20000);
+  EXPECT_EQ(times.size(), files.size());
+  for (const std::string& file : files) EXPECT_EQ(times[file], 1) << file;
+  StoredCycle done = storedCycle(readTestFile("state"));
+  ASSERT_TRUE(done.valid) << readTestFile("state");
+  EXPECT_EQ(done.reached, UINT64_MAX);
+#endif
+}
+
+// Runs ended by SIGKILL some time after a state write: what each lost is
+// the files it checked after its last write, and only those are checked
+// again; every other file once.
+TEST(Program, ACycleEndedByKillRedoesOnlyTheFilesSinceTheLastWrite) {
+#ifndef READSWEEPER_FAULT_FS
+  GTEST_SKIP() << "fault_fs was not built (libfuse3 is missing)";
+#else
+  std::string unavailable = faultFsUnavailable();
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  ScopedTempDir dir;
+  // Each read waits 3 ms: the cycle takes 18 s at the least, so the first
+  // run is killed after its first state write, and later ones may be.
+  FailingTree tree;
+  ASSERT_TRUE(tree.make(6, 1000, 3)) << tree.mount.failure();
+  const std::vector<std::string>& files = tree.files;
+  const std::vector<std::string> args = {"--every-file", "--cycles", "1", "--block", "4096", "--next-file", "100",
+                                         "--state", "state", "--error-list", "errors.csv", "--json", tree.root};
+  auto checksSoFar = [&tree] {
+    auto scans = checksPerScan(readTestFile("errors.csv"), tree.root);
+    return scans.empty() ? std::size_t{0} : scans.back().size();
+  };
+  std::vector<bool> killed;
+  std::vector<StoredCycle> afterwards;
+  for (;;) {
+    std::string before = readTestFile("state");
+    Program p(args);
+    auto endedByItself = [&p] {
+      return readTestFile("/proc/" + std::to_string(p.pid()) + "/stat").find(") Z ") != std::string::npos;
+    };
+    bool ended = false;
+    std::size_t written = 0;
+    std::string seen;
+    ASSERT_TRUE(p.waitUntil([&] {
+      ended = endedByItself();
+      seen = readTestFile("state");
+      if (seen != before && storedCycle(seen).valid) written = checksSoFar();
+      return ended || written > 0;
+    }));
+    // A thousand files after the write, then the end without a word.
+    if (!ended) {
+      p.waitUntil([&] { return checksSoFar() >= written + 1000 || readTestFile("state") != seen || endedByItself(); });
+      kill(p.pid(), SIGKILL);
+    }
+    Finished f = p.finish();
+    killed.push_back(f.exitCode == -1);
+    afterwards.push_back(storedCycle(readTestFile("state")));
+    ASSERT_TRUE(afterwards.back().valid) << readTestFile("state");
+    if (!killed.back()) {
+      EXPECT_EQ(resultOf(f)["stopped_by"], "cycles");
+      break;
+    }
+    ASSERT_LT(killed.size(), 100u);
+  }
+  EXPECT_GE(std::count(killed.begin(), killed.end(), true), 1);
+  RecordProperty("kills", static_cast<int>(std::count(killed.begin(), killed.end(), true)));
+
+  auto scans = checksPerScan(readTestFile("errors.csv"), tree.root);
+  ASSERT_EQ(scans.size(), killed.size());
+  std::map<std::string, int> kept, redone;
+  for (std::size_t i = 0; i < scans.size(); ++i) {
+    for (const std::string& file : scans[i]) {
+      // A killed run keeps what its last write reached.
+      bool lost = killed[i] && hashOf(afterwards[i].key, file) > afterwards[i].reached;
+      ++(lost ? redone : kept)[file];
+    }
+  }
+  for (const std::string& file : files) EXPECT_EQ(kept[file], 1) << file;
+  EXPECT_EQ(kept.size(), files.size());
+  RecordProperty("redone", static_cast<int>(redone.size()));
+#endif
+}
+
+// A state that cannot be used begins a new cycle and says why on standard
+// error; one that cannot be written refuses the start.
+TEST(Program, ACycleStateThatCannotBeUsedOrWritten) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  writeTestFile("state", "[not a state]\n");
+  const std::vector<std::string> args = {"--every-file", "--cycles", "1", "--state", "state", "--json", "tree"};
+  Finished f = run(args);
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  EXPECT_EQ(f.err.rfind("readsweeper-cli: cycle state state not used: not a cycle state file\n", 0), 0u) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["cycle"], 1);
+  EXPECT_EQ(j["resumed"], false);
+  EXPECT_EQ(j["covered_files"], 9);  // the twelve files but the three empty ones
+  StoredCycle stored = storedCycle(readTestFile("state"));
+  ASSERT_TRUE(stored.valid) << readTestFile("state");
+  EXPECT_EQ(stored.reached, UINT64_MAX);
+  EXPECT_FALSE(fs::exists("state.tmp"));
+
+  // The complete cycle is followed by the next one, without a word.
+  f = run(args);
+  EXPECT_EQ(f.err.find("not used"), std::string::npos) << f.err;
+  j = resultOf(f);
+  EXPECT_EQ(j["cycle"], 2);
+  EXPECT_EQ(j["resumed"], false);
+
+  f = run({"--every-file", "--state", "missing/state", "--json", "tree"});
+  EXPECT_EQ(f.exitCode, 2);
+  EXPECT_EQ(f.err, "readsweeper-cli: cannot write the cycle state missing/state: No such file or directory (code 2)\n");
+  EXPECT_EQ(f.out, "");
 }
 
 namespace {

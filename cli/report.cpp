@@ -175,6 +175,8 @@ std::string composeJsonResult(const ScanResult& r, std::string_view root, bool e
     appendField(&json, "cycles_completed", r.cyclesCompleted);
     appendField(&json, "covered_files", r.coveredFiles);
     appendField(&json, "indexed_files", r.indexedFiles);
+    appendField(&json, "cycle", r.cycle);
+    json += r.resumed ? ",\"resumed\":true" : ",\"resumed\":false";
   }
   json += "}\n";
   return json;

@@ -96,7 +96,14 @@ TEST(JsonResult, FieldsAndForm) {
   EXPECT_EQ(j["cycles_completed"], 3);
   EXPECT_EQ(j["covered_files"], 10);
   EXPECT_EQ(j["indexed_files"], 40);
-  EXPECT_EQ(j.size(), 12u);
+  EXPECT_EQ(j["cycle"], 0);
+  EXPECT_EQ(j["resumed"], false);
+  EXPECT_EQ(j.size(), 14u);
+  r.cycle = 12;
+  r.resumed = true;
+  j = nlohmann::json::parse(composeJsonResult(r, "/", true));
+  EXPECT_EQ(j["cycle"], 12);
+  EXPECT_EQ(j["resumed"], true);
 }
 
 TEST(JsonResult, ElapsedSecondsHaveThreeDecimals) {

@@ -43,7 +43,9 @@ std::string fieldsOf(const Settings& s) {
                     s.checkEveryFile, s.readPastCache, s.backgroundPriority}) {
     o << flag;
   }
-  for (const Text* text : {&s.checkFiles, &s.defaultInitPath, &s.errorList}) o << " [" << text->view() << "]";
+  for (const Text* text : {&s.checkFiles, &s.defaultInitPath, &s.errorList, &s.cycleState}) {
+    o << " [" << text->view() << "]";
+  }
   for (int64_t number : {s.stopAfterChecked, int64_t{s.stopAfterErrors}, int64_t{s.windowRefresh},
                          int64_t{s.selectNextFile}, int64_t{s.skipFile}, int64_t{s.bytesToReadAtOnce},
                          int64_t{s.repeatRead}, int64_t{s.selectSubfolder}, int64_t{s.windowY}, int64_t{s.windowX},

@@ -48,6 +48,9 @@ bool isNotFoundError(int error);
 // Creates a file for writing, or empties it when it exists.
 int createFileForWriting(const char* path, FileHandle* file);
 
+// Removes a file (not a folder).
+int removeFile(const char* path);
+
 // Opens a file for appending, creating it when it is missing: every write
 // goes to its end. Others may go on reading, deleting and renaming it
 // meanwhile. `*empty` tells whether it holds nothing yet. A symbolic link

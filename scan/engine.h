@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "platform/files.h"
 #include "platform/listing.h"
+#include "scan/cycle_state.h"
 #include "scan/file_index.h"
 #include "settings/settings.h"
 
@@ -32,14 +33,17 @@ Random seededRandom(uint64_t seed, int number);
 int64_t randomBelow(Random& random, int64_t n);
 // randomBelow(100) < percent: 0 never fires, 100 always does.
 bool chancePercent(Random& random, int percent);
+// 64 bits of the generator, for a cycle's key.
+uint64_t randomBits(Random& random);
 
 // --- the records of the running scan -----------------------------------------
 
 enum class PickResult { None, Picked, Exhausted };
 
 // A count that the readers add to at once: exact under concurrent adds,
-// read and copied as its value. Relaxed: nothing else is published through
-// a count; the readers' ends order the final values before they are read.
+// read and copied as its value. Sequentially consistent, as the cursor of a
+// cycle and the readers' places are read together; on the machines the
+// program runs on, an add costs the same either way.
 class SharedCount {
  public:
   SharedCount() = default;
@@ -54,10 +58,10 @@ class SharedCount {
     return *this;
   }
   operator int64_t() const { return load(); }  // NOLINT: a count is its value
-  int64_t load() const { return value_.load(std::memory_order_relaxed); }
-  void store(int64_t value) { value_.store(value, std::memory_order_relaxed); }
+  int64_t load() const { return value_.load(); }
+  void store(int64_t value) { value_.store(value); }
   // The value before the add.
-  int64_t fetchAdd(int64_t amount) { return value_.fetch_add(amount, std::memory_order_relaxed); }
+  int64_t fetchAdd(int64_t amount) { return value_.fetch_add(amount); }
   SharedCount& operator+=(int64_t amount) {
     fetchAdd(amount);
     return *this;
@@ -92,6 +96,11 @@ struct Reader {
   ListEntry entry;
   // When the walk ended on a folder it could not list: that listing's code.
   int unlistedFolderError = 0;
+  // Several readers: the place in the cycle's order of the file this reader
+  // checks, at most it while it is about to take one, kIdle otherwise. The
+  // files below every reader's place and the cursor are done.
+  static constexpr int64_t kIdle = INT64_MAX;
+  SharedCount place{kIdle};
 };
 
 // Reader 0 runs on the worker thread itself; the others, with "check every
@@ -130,6 +139,12 @@ struct ScanRecord {
   SharedCount coveredFiles;    // files checked in this cycle
   SharedCount indexedFiles;    // files in its index
   Random order;                // several readers: draws each cycle's order
+  // With a cycle state file, cycles go in the order of their key, and the
+  // state is written at most every kCycleStateInterval.
+  bool ordered = false;
+  bool resumed = false;        // the first cycle was taken up from the file
+  CycleState cycleState;       // the cycle under way, as the file will hold it
+  int64_t stateWrittenAt = 0;  // monotonic milliseconds
 
   // Speed measurement.
   int64_t speedStart = 0;      // monotonic hundredths at scan start
@@ -250,6 +265,26 @@ void runIndexPass(Reader& reader);
 bool beginCycle(Reader& reader);
 // Several readers: checks file `i` of the cycle's order.
 void checkIndexedFile(Reader& reader, int64_t i);
+
+// --- a cycle kept across runs (cycle_order.cpp) ------------------------------
+
+constexpr int64_t kCycleStateInterval = 10000;  // milliseconds
+
+// After a cycle's listing: takes up the stored cycle or begins a new one
+// (its key drawn from `keys`), puts the index in the order of its key with
+// the reader's strings, and gives the place of the first file still to
+// check.
+int64_t orderCycle(Reader& reader, Random& keys);
+// After the pass over the file at `place` of the ordered index: the state
+// follows, and is written when its interval has passed.
+void noteCycleProgress(int64_t place);
+// Several readers: the same after any reader's file; the cycle is reached
+// up to the first file not yet done by all readers.
+void noteReadersProgress();
+// The cycle is complete: every hash is reached.
+void noteCycleComplete();
+// Writes the state of the cycle under way, when there is one.
+void saveCycleState();
 
 // --- speed --------------------------------------------------------------------
 

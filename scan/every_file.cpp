@@ -8,6 +8,7 @@
 // again, and the order drawn, by the last reader to find the order used up,
 // while all others wait for it, so nobody reads the index while it changes.
 #include <algorithm>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -18,6 +19,9 @@
 #include "scan/scan.h"
 
 namespace {
+
+// Several readers note the cycle's progress one at a time.
+std::mutex cycleStateTurn;
 
 constexpr uint32_t kFolderBit = 0x10;
 constexpr uint32_t kReparsePoint = 0x400;
@@ -115,6 +119,10 @@ void cycleLimitReached() {
 }
 
 void completeCycle() {
+  if (Scan.ordered) {
+    std::lock_guard<std::mutex> turn(cycleStateTurn);
+    noteCycleComplete();
+  }
   ++Scan.cyclesCompleted;
   cycleLimitReached();
 }
@@ -174,25 +182,33 @@ void runIndexPass(Reader& r) {
     Scan.nextFile = 0;
     Scan.coveredFiles = 0;
     Scan.indexedFiles = count;
-    ++Scan.cycle;
-    // A tree without a file to check is done at once, and rests before
-    // its next listing.
-    if (count == 0) {
+    if (Scan.ordered) {
+      Scan.nextFile = orderCycle(r, r.random);
+    } else {
+      ++Scan.cycle;
+    }
+    // A tree without a file to check is done at once, and rests before its
+    // next listing; so is a cycle taken up with none of its files left,
+    // which goes on at once.
+    if (Scan.nextFile == count) {
       completeCycle();
-      restAfterEmptyCycle();
+      if (count == 0) restAfterEmptyCycle();
       return;
     }
   }
-  // The order is drawn as the cycle goes, one step of a Fisher-Yates
-  // shuffle per pass: no pause after the listing, and the same seed gives
-  // the same order.
+  // Without a state file the order is drawn as the cycle goes, one step of
+  // a Fisher-Yates shuffle per pass: no pause after the listing, and the
+  // same seed gives the same order. With one, the index is in its order.
   int64_t next = Scan.nextFile;
-  index.swapFiles(static_cast<std::size_t>(next), static_cast<std::size_t>(next + randomBelow(r.random, count - next)));
+  if (!Scan.ordered) {
+    index.swapFiles(static_cast<std::size_t>(next), static_cast<std::size_t>(next + randomBelow(r.random, count - next)));
+  }
   const IndexedFile& file = index.file(static_cast<std::size_t>(next));
   Scan.nextFile = next + 1;
   composeIndexedPath(r, file);
   bool checked = checkFile(r, r.path, std::string_view(file.name, file.nameLength), file.size);
   if (checked) ++Scan.coveredFiles;
+  if (Scan.ordered) noteCycleProgress(next);
   // The cycle is complete before its last counters line, so that a scan
   // that stops here shows it whatever the draw.
   if (Scan.nextFile == count) completeCycle();
@@ -206,21 +222,30 @@ bool beginCycle(Reader& r) {
   for (;;) {
     if (!listTree(r)) return false;
     auto count = static_cast<int64_t>(index.fileCount());
+    int64_t first = 0;
     Scan.coveredFiles = 0;
     Scan.indexedFiles = count;
-    ++Scan.cycle;
-    if (count > 0) {
+    if (Scan.ordered) {
+      // The order of the cycle's key, taken up where a run left it.
+      std::lock_guard<std::mutex> turn(cycleStateTurn);
+      first = orderCycle(r, Scan.order);
+    } else {
+      ++Scan.cycle;
       for (int64_t next = 0; next + 1 < count; ++next) {
         index.swapFiles(static_cast<std::size_t>(next),
                         static_cast<std::size_t>(next + randomBelow(Scan.order, count - next)));
       }
-      Scan.finishedFiles = 0;
+    }
+    if (first < count) {
+      // The files before the first one had their turn in an earlier run.
+      Scan.finishedFiles = first;
       // The cursor last: the readers' takes start from it.
-      Scan.nextFile = 0;
+      Scan.nextFile = first;
       return true;
     }
+    // A cycle taken up with none of its files left goes on at once.
     completeCycle();
-    restAfterEmptyCycle();
+    if (count == 0) restAfterEmptyCycle();
     if (ScanState.load() <= 0) return false;
   }
 }
@@ -232,6 +257,12 @@ void checkIndexedFile(Reader& r, int64_t i) {
   composeIndexedPath(r, file);
   bool checked = checkFile(r, r.path, std::string_view(file.name, file.nameLength), file.size);
   if (checked) ++Scan.coveredFiles;
-  if (Scan.finishedFiles.fetchAdd(1) + 1 == Scan.indexedFiles) completeCycle();
+  r.place.store(Reader::kIdle);
+  bool last = Scan.finishedFiles.fetchAdd(1) + 1 == Scan.indexedFiles;
+  if (Scan.ordered) {
+    std::lock_guard<std::mutex> turn(cycleStateTurn);
+    noteReadersProgress();
+  }
+  if (last) completeCycle();
   if (checked) refreshCountersLine(r);
 }

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "scan/fault_fs_support.h"
@@ -52,12 +53,13 @@ struct Node {
 // Built before the mount and read-only afterwards: the callbacks, which run
 // on several threads, never change it.
 std::vector<Node> Nodes;
+// Each node's place in Nodes by its path: a tree of tens of thousands of
+// files is looked up at every call.
+std::unordered_map<std::string, std::size_t> Places;
 
 Node* find(const std::string& path) {
-  for (Node& n : Nodes) {
-    if (n.path == path) return &n;
-  }
-  return nullptr;
+  auto place = Places.find(path);
+  return place == Places.end() ? nullptr : &Nodes[place->second];
 }
 
 // The node for a FUSE path ("/a/b").
@@ -73,6 +75,7 @@ Node* add(const std::string& path, bool folder) {
   n.parent = parent;
   n.name = slash == std::string::npos ? path : path.substr(slash + 1);
   n.folder = folder;
+  Places.emplace(path, Nodes.size());
   Nodes.push_back(n);
   return &Nodes.back();
 }
@@ -80,6 +83,7 @@ Node* add(const std::string& path, bool folder) {
 bool readConfig(const char* name) {
   Node root;
   root.folder = true;
+  Places.emplace("", Nodes.size());
   Nodes.push_back(root);
   std::ifstream in(name);
   if (!in) return false;
@@ -123,8 +127,11 @@ bool readConfig(const char* name) {
 void* init(fuse_conn_info*, fuse_config* config) {
   config->direct_io = 1;
   config->kernel_cache = 0;
-  config->entry_timeout = 0;
-  config->attr_timeout = 0;
+  // The tree never changes once mounted, so the kernel may keep its names
+  // and attributes: a listing of tens of thousands of files then costs no
+  // call here after the first. Every read still comes here (direct_io).
+  config->entry_timeout = 3600;
+  config->attr_timeout = 3600;
   config->negative_timeout = 0;
   config->use_ino = 0;
   return nullptr;

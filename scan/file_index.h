@@ -16,6 +16,7 @@
 struct IndexedFile {
   const char* name;  // in the arena, not terminated
   int64_t size;
+  uint64_t hash;     // its place in a keyed order; 0 until setFileHash
   uint32_t folder;
   uint16_t nameLength;
 };
@@ -46,6 +47,11 @@ class BlockArray {
   const T& operator[](std::size_t i) const { return blocks_[i / kPerBlock][i % kPerBlock]; }
   // False when no memory was left for a new block.
   bool push(const T& value);
+  // Sorts the records from `begin` up to `end` in place.
+  template <typename Less>
+  void sortRange(std::size_t begin, std::size_t end, Less less);
+  template <typename Less>
+  void sort(Less less) { sortRange(0, count_, less); }
   void clear() { count_ = 0; }
   void release() {
     blocks_ = decltype(blocks_)();
@@ -83,6 +89,9 @@ class FileIndex {
   const IndexedFile& file(std::size_t i) const { return files_[i]; }
   const IndexedFolder& folder(uint32_t i) const { return folders_[i]; }
   void swapFiles(std::size_t a, std::size_t b);
+  void setFileHash(std::size_t i, uint64_t hash) { files_[i].hash = hash; }
+  // Puts the files in the order of their hashes, in place.
+  void sortFilesByHash();
 
   // Puts the folder's path below the root into `path`, each name followed
   // by `separator`: empty for the root. Allocates only when `path` must

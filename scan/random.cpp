@@ -41,3 +41,5 @@ int64_t randomBelow(Random& random, int64_t n) {
 }
 
 bool chancePercent(Random& random, int percent) { return randomBelow(random, 100) < percent; }
+
+uint64_t randomBits(Random& random) { return nextRandom(random); }

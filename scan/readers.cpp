@@ -63,14 +63,20 @@ void readerMain(void* reader) {
 // stop after each block by the read check.
 void runReader(Reader& r) {
   while (ScanState.load() > 0) {
+    // The place is held at most the one about to be taken before it is
+    // taken, so that no file is seen done before its reader has it.
+    r.place.store(Scan.nextFile.load());
     int64_t i = Scan.nextFile.fetchAdd(1);
+    r.place.store(i);
     if (i < Scan.indexedFiles) {
       checkIndexedFile(r, i);
       timeLimitReached();
       continue;
     }
+    r.place.store(Reader::kIdle);
     if (!awaitNextCycle(r)) break;
   }
+  r.place.store(Reader::kIdle);
   leaveReaders();
 }
 

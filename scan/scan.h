@@ -42,6 +42,10 @@ struct ScanBufferNeed {
 };
 ScanBufferNeed scanBufferNeed(const Settings& settings);
 
+// The root folder a scan of the path text works under: the path up to its
+// last separator, or "default init path:" when it has none.
+Text scanRootFolder(const Text& pathText, const Settings& settings);
+
 // The worker thread's whole work: setup, passes while ScanState is 1 (with
 // several readers, their threads started and waited for), then the window
 // given back and ScanState set to 0 as its last act.
@@ -64,6 +68,10 @@ struct ScanResult {
   // With "background priority": the system's code when it refused the
   // background mode to a reader, which then read at normal priority.
   int backgroundRefusal = 0;
+  // The number of the cycle under way or ended last (0 before the first),
+  // and whether the scan took up a cycle from its cycle state file.
+  int64_t cycle = 0;
+  bool resumed = false;
 };
 ScanResult scanResult();
 

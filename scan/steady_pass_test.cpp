@@ -15,6 +15,7 @@
 #include "common/test_support.h"
 #include "platform/memory.h"
 #include "platform/window.h"
+#include "scan/cycle_state.h"
 #include "scan/error_list.h"
 #include "scan/test_support.h"
 
@@ -290,6 +291,49 @@ TEST(SteadyPasses, SeveralReadersAllocateNothing) {
   EXPECT_GE(Scan.cyclesCompleted, from + 30);
   EXPECT_EQ(Scan.indexedFiles, 16);
   EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
+// With a cycle state the order is a sort of the index in place, and each
+// write of the state is composed into room reserved when the file was
+// opened: after the first listing neither allocates.
+TEST(SteadyPasses, AKeptCycleAndItsWritesAllocateNothing) {
+  fs::path dir = testDir("readsweeper-steady-state-");
+  Settings s = everyTextShown(makeTree(dir / "tree"));
+  s.checkEveryFile = true;
+  s.cycleState = Text((dir / "cycle.state").string());
+  PathText.clear();
+  ASSERT_EQ(openCycleState(s.cycleState, scanRootFolder(Text(), s).view(), nullptr), 0);
+  std::vector<char> buffer(4096);
+  prepareScan(s, buffer.data(), 4096, 13);
+  ScanState.store(1);
+  setupScan();
+  while (Scan.cyclesCompleted < 1) runPass();
+  saveCycleState();
+
+  allocations.store(0);
+  counting.store(true);
+  int writes = 0;
+  while (Scan.cyclesCompleted < 20) {
+    runPass();
+    if (Scan.nextFile % 4 == 0) {
+      saveCycleState();
+      ++writes;
+    }
+  }
+  counting.store(false);
+
+  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_GE(writes, 19 * 4);
+  EXPECT_EQ(Scan.cycle, 20);
+  EXPECT_TRUE(cycleStateFailure().empty()) << cycleStateFailure().c_str();
+  std::ifstream state(dir / "cycle.state", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("cycle: 20"), std::string::npos) << text;
+  requestScanStop();
+  finishScan();
+  openCycleState(Text(), "", nullptr);
   std::error_code ignored;
   fs::remove_all(dir, ignored);
 }

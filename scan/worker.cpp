@@ -70,6 +70,11 @@ Text takeRootFolder(const Text& path) {
   return root;
 }
 
+Text scanRootFolder(const Text& pathText, const Settings& s) {
+  Text root = takeRootFolder(pathText);
+  return root.empty() ? s.defaultInitPath : root;
+}
+
 void errorLimitReached() {
   int32_t limit = Scan.settings.stopAfterErrors;
   if (limit > 0 && Scan.openErrors + Scan.readErrors >= limit) requestScanStop(StopReason::Errors);
@@ -92,8 +97,7 @@ void setupScan() {
   const Settings& s = Scan.settings;
   // The edit box is disabled while a scan runs, so it holds the text the
   // start was made with.
-  Text root = takeRootFolder(readControlText(Control::PathEdit));
-  if (root.empty()) root = s.defaultInitPath;
+  Text root = scanRootFolder(readControlText(Control::PathEdit), s);
   Scan.rootFolder.reserve(kPathReserve);
   Scan.rootFolder.assign(root.view());
   for (int i = 0; i < Scan.readers; ++i) {
@@ -116,7 +120,11 @@ void setupScan() {
   Scan.cyclesCompleted = 0;
   Scan.coveredFiles = 0;
   Scan.indexedFiles = 0;
+  Scan.ordered = s.checkEveryFile && cycleStateInUse();
+  Scan.resumed = false;
+  Scan.cycleState = CycleState();
   Scan.startedAt = monotonicMilliseconds();
+  Scan.stateWrittenAt = Scan.startedAt;
   Scan.finishedAt = 0;
   Scan.titlePercent = 0;
   if (s.measureReadingSpeed) startSpeedMeasurement();
@@ -177,6 +185,7 @@ void runPass() {
 
 void endScan() {
   Scan.finishedAt = monotonicMilliseconds();
+  if (Scan.ordered) saveCycleState();
   listScanEnd(Scan.rootFolder, scanResult());
   closeErrorList();
 }
@@ -184,6 +193,7 @@ void endScan() {
 void finishScan() {
   // A list that could not be written is named where the files are.
   Text listFailure = errorListFailure();
+  if (listFailure.empty() && Scan.ordered) listFailure = cycleStateFailure();
   if (!listFailure.empty()) setControlText(Control::FileLine, listFailure);
   setControlText(Control::StartButton, "Start");
   enableControl(Control::PathEdit, true);
@@ -228,6 +238,8 @@ ScanResult scanResult() {
   r.coveredFiles = Scan.coveredFiles;
   r.indexedFiles = Scan.indexedFiles;
   r.backgroundRefusal = backgroundRefusal.load();
+  r.cycle = Scan.cycle;
+  r.resumed = Scan.resumed;
   return r;
 }
 

@@ -52,6 +52,7 @@ constexpr TextKey kTextKeys[] = {
     {"check files:", &Settings::checkFiles},
     {"default init path:", &Settings::defaultInitPath},
     {"error list:", &Settings::errorList},
+    {"cycle state:", &Settings::cycleState},
 };
 
 // A number key names exactly one field, of one of four widths.

@@ -28,6 +28,7 @@ struct Settings {
   Text checkFiles;
   Text defaultInitPath;
   Text errorList;               // the CSV file that names what failed; empty: none
+  Text cycleState;              // where a cycle of "check every file" is kept across runs; empty: none
   // 64 bits wide for the console program's sizes; the settings file's
   // number syntax still gives at most 2147483647.
   int64_t stopAfterChecked = 0;

@@ -24,6 +24,7 @@ std::string describe(const Settings& s) {
   d += " checkFiles=[" + std::string(s.checkFiles.view()) + "]";
   d += " defaultInitPath=[" + std::string(s.defaultInitPath.view()) + "]";
   d += " errorList=[" + std::string(s.errorList.view()) + "]";
+  d += " cycleState=[" + std::string(s.cycleState.view()) + "]";
   d += " stopAfterChecked=" + std::to_string(s.stopAfterChecked);
   d += " stopAfterErrors=" + std::to_string(s.stopAfterErrors);
   d += " windowRefresh=" + std::to_string(s.windowRefresh);
@@ -78,7 +79,7 @@ Settings loaded(const std::vector<std::string>& lines) {
 TEST(SettingsRecord, DefaultsAndNoFileDefaults) {
   Settings s = defaults();
   EXPECT_EQ(describe(s),
-            "flags=00000000000000000 checkFiles=[] defaultInitPath=[] errorList=[] stopAfterChecked=0 "
+            "flags=00000000000000000 checkFiles=[] defaultInitPath=[] errorList=[] cycleState=[] stopAfterChecked=0 "
             "stopAfterErrors=0 windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
             "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0 parallelReads=1 "
             "readRateLimit=0");
@@ -87,7 +88,7 @@ TEST(SettingsRecord, DefaultsAndNoFileDefaults) {
   // showCheckedBytes, showReadErrors, showOpenErrors, showFileName and
   // showFullFileSize, nothing else.
   EXPECT_EQ(describe(s),
-            "flags=01111000010000000 checkFiles=[] defaultInitPath=[] errorList=[] stopAfterChecked=0 "
+            "flags=01111000010000000 checkFiles=[] defaultInitPath=[] errorList=[] cycleState=[] stopAfterChecked=0 "
             "stopAfterErrors=3 windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
             "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0 parallelReads=1 "
             "readRateLimit=0");
@@ -127,6 +128,8 @@ TEST(SettingsRecord, AcceptanceRules) {
       {{"error list: D:\\errors.csv"}, "errorList=", "[D:\\errors.csv]"},
       {{"error list: x.csv", "error list:"}, "errorList=", "[]"},
       {{"error list:x.csv"}, "errorList=", "[.csv]"},
+      {{"cycle state: D:\\night\\cycle.txt"}, "cycleState=", "[D:\\night\\cycle.txt]"},
+      {{"cycle state: a.txt", "cycle state:"}, "cycleState=", "[]"},
       // Ranges.
       {{"window refresh: 0"}, "windowRefresh=", "25"},
       {{"window refresh: 101"}, "windowRefresh=", "25"},

@@ -77,6 +77,11 @@ extern std::map<std::string, std::string> FakeDisk;
 extern int FakeAppendOpenError;  // non-zero: opening for appending fails with it
 extern int FakeWriteError;       // non-zero: every write to a whole file fails with it
 extern int FakeWriteCount;       // writes to whole files that succeeded
+// Non-zero: creating a file for writing, putting one in the place of
+// another, removing one fails with it. 0 after a reset.
+extern int FakeCreateError;
+extern int FakeReplaceError;
+extern int FakeRemoveError;
 
 // --- window -------------------------------------------------------------------
 

@@ -27,6 +27,9 @@ int64_t FakePausedMilliseconds = 0;
 std::function<void()> FakePauseHook;
 int FakeAppendOpenError = 0;
 int FakeWriteError = 0;
+int FakeCreateError = 0;
+int FakeReplaceError = 0;
+int FakeRemoveError = 0;
 int FakeWriteCount = 0;
 LocalTime FakeLocalTime;
 int FakeBackgroundError = 0;
@@ -103,6 +106,9 @@ void resetFakePlatform() {
   FakePauseHook = nullptr;
   FakeAppendOpenError = 0;
   FakeWriteError = 0;
+  FakeCreateError = 0;
+  FakeReplaceError = 0;
+  FakeRemoveError = 0;
   FakeWriteCount = 0;
   FakeLocalTime = {2026, 1, 2, 3, 4, 5, 6};
   FakeBackgroundError = 0;
@@ -269,10 +275,17 @@ int findEntryByName(const char* name, Text* storedName) {
 
 int createFileForWriting(const char* path, FileHandle* file) {
   Held held(systemLock);
+  *file = kNoFile;
+  if (FakeCreateError != 0) return FakeCreateError;
   std::string& bytes = FakeDisk[path];
   bytes.clear();
   *file = newHandle({path, nullptr, 0, true, &bytes});
   return 0;
+}
+
+int removeFile(const char* path) {
+  if (FakeRemoveError != 0) return FakeRemoveError;
+  return FakeDisk.erase(path) == 1 ? 0 : kFileNotFound;
 }
 
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
@@ -333,6 +346,7 @@ int findLinkTarget(const char* path, std::string* target) {
 
 int replaceFile(const char* from, const char* to) {
   Held held(systemLock);
+  if (FakeReplaceError != 0) return FakeReplaceError;
   auto found = FakeDisk.find(from);
   if (found == FakeDisk.end()) return kFileNotFound;
   std::string bytes = std::move(found->second);

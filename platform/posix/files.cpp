@@ -177,6 +177,8 @@ int createFileForWriting(const char* path, FileHandle* file) {
   return 0;
 }
 
+int removeFile(const char* path) { return unlink(path) == 0 ? 0 : lastError(); }
+
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
   *file = kNoFile;
   *empty = false;

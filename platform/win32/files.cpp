@@ -141,6 +141,8 @@ HANDLE openListWithoutLinks(const wchar_t* path) {
 
 }  // namespace
 
+int removeFile(const char* path) { return DeleteFileW(pathFor(path)) ? 0 : lastError(); }
+
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
   *file = kNoFile;
   *empty = false;
