@@ -59,6 +59,7 @@ void listClose(ListHandle) {}
 uint32_t tickCount() { return 0; }
 int64_t monotonicHundredths() { return 0; }
 int64_t monotonicMilliseconds() { return 0; }
+int64_t monotonicMicroseconds() { return 0; }
 LocalTime localTime() { return LocalTime(); }
 
 char* allocateAlignedMemory(int64_t size) {

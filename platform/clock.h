@@ -13,6 +13,10 @@ int64_t monotonicHundredths();
 // The same clock in milliseconds: how long a scan has run.
 int64_t monotonicMilliseconds();
 
+// The same clock in microseconds, as fine as the system keeps it: how long
+// one block read took.
+int64_t monotonicMicroseconds();
+
 // A date and time of day on the local clock, to the millisecond.
 struct LocalTime {
   int year = 0;

@@ -12,10 +12,6 @@ namespace {
 // Room for deep trees up front, so that passes do not allocate.
 constexpr std::size_t kPathReserve = 4096;
 
-bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors;
-}
-
 // Written once, by the request that stops the scan; read after the worker
 // has ended.
 std::atomic<StopReason> stopReason{StopReason::None};
@@ -23,7 +19,16 @@ std::atomic<StopReason> stopReason{StopReason::None};
 // Whether a file was checked since the counters line was last written.
 bool countsUnshown = false;
 
+// Set by a front end before the worker exists.
+bool readTimesWanted = false;
+
 }  // namespace
+
+bool countersShown(const Settings& s) {
+  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors;
+}
+
+void keepReadTimes(bool keep) { readTimesWanted = keep; }
 
 bool requestScanStop(StopReason reason) {
   int16_t running = 1;
@@ -81,6 +86,11 @@ void setupScan() {
   Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
+  Scan.slowReads = 0;
+  Scan.fileSize = 0;
+  Scan.fileDone = 0;
+  Scan.timeReads = readTimesWanted || s.slowReadLimit > 0;
+  Scan.readTimes = ReadTimes();
   Scan.index.clear();
   Scan.nextFile = 0;
   Scan.cycle = 0;
@@ -168,6 +178,13 @@ ScanResult scanResult() {
   r.cyclesCompleted = Scan.cyclesCompleted;
   r.coveredFiles = Scan.coveredFiles;
   r.indexedFiles = Scan.indexedFiles;
+  r.slowReadsCounted = Scan.settings.slowReadLimit > 0;
+  r.slowReads = Scan.slowReads;
+  if (Scan.timeReads) {
+    r.readMicrosP50 = readTimeQuantile(Scan.readTimes, 500);
+    r.readMicrosP99 = readTimeQuantile(Scan.readTimes, 990);
+    r.readMicrosMax = readTimeQuantile(Scan.readTimes, 1000);
+  }
   return r;
 }
 
@@ -180,6 +197,10 @@ Text composeScanEndMessage(const ScanResult& r) {
   message.appendInt(r.openErrors);
   message.append(", reading errors ");
   message.appendInt(r.readErrors);
+  if (r.slowReadsCounted) {
+    message.append(", slow reads ");
+    message.appendInt(r.slowReads);
+  }
   message.append(", ");
   message.appendInt(r.elapsedMilliseconds / 1000);
   message.append(" s");

@@ -21,6 +21,12 @@ int64_t monotonicMilliseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+int64_t monotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 LocalTime localTime() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
