@@ -3,6 +3,8 @@
 // the system's own file layer must find it and name where.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -17,6 +19,16 @@ namespace {
 
 constexpr int64_t kMiB = int64_t{1} << 20;
 constexpr int64_t kGiB = int64_t{1} << 30;
+
+int64_t randomBadOffset() {
+  std::mt19937_64 draw(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return static_cast<int64_t>(draw() % static_cast<uint64_t>(kGiB / 4096)) * 4096;
+}
+
+std::string filmConfig(int64_t bad) {
+  return "file media/film.bin 1073741824\nfile media/notes.txt 5000\n"
+         "eio media/film.bin " + std::to_string(bad) + " 4096\n";
+}
 
 struct WholeFilesOnFaultFs : ScanFixture {
   ScopedTempDir dir;
@@ -64,13 +76,9 @@ struct WholeFilesOnFaultFs : ScanFixture {
 };
 
 TEST_F(WholeFilesOnFaultFs, OneCycleFindsAFailing4KiBRangeInAGibibyteFileAndNamesItsBlock) {
-  std::mt19937_64 draw(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  const int64_t bad = static_cast<int64_t>(draw() % static_cast<uint64_t>(kGiB / 4096)) * 4096;
+  const int64_t bad = randomBadOffset();
   SCOPED_TRACE("the failing range starts at " + std::to_string(bad));
-  ASSERT_TRUE(mount.start(FAULT_FS_PROGRAM, dir.path().string(),
-                          "file media/film.bin 1073741824\nfile media/notes.txt 5000\n"
-                          "eio media/film.bin " + std::to_string(bad) + " 4096\n"))
-      << mount.failure();
+  ASSERT_TRUE(mount.start(FAULT_FS_PROGRAM, dir.path().string(), filmConfig(bad))) << mount.failure();
   scanOneCycle();
 
   EXPECT_EQ(Scan.filesChecked, 2);
@@ -107,6 +115,35 @@ TEST_F(WholeFilesOnFaultFs, AStallOf300msIsASlowReadWithALimitOf100ms) {
   ASSERT_NE(at, std::string::npos) << slow[0];
   EXPECT_GE(std::stoll(slow[0].substr(at + where.size())), 300) << slow[0];
   EXPECT_GE(scanResult().readMicrosMax, 300000);
+}
+
+// The same cycle by the Windows build of the console program under Wine,
+// through its Z: drive, where that build has been made.
+TEST_F(WholeFilesOnFaultFs, TheWindowsBuildUnderWineFindsTheRangeInOneCycleToo) {
+  if (!std::filesystem::exists(WINDOWS_CLI)) GTEST_SKIP() << "no Windows build at " << WINDOWS_CLI;
+  const int64_t bad = randomBadOffset();
+  SCOPED_TRACE("the failing range starts at " + std::to_string(bad));
+  ASSERT_TRUE(mount.start(FAULT_FS_PROGRAM, dir.path().string(), filmConfig(bad))) << mount.failure();
+  auto windowsPath = [](std::string path) {
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return "Z:" + path;
+  };
+  std::string out = (dir.path() / "out.json").string();
+  std::string err = (dir.path() / "err.txt").string();
+  std::string command = std::string("'") + WINE_RUN + "' '" + WINDOWS_CLI +
+                        "' --every-file --cycles 1 --whole-files --quiet --json --error-list '" + windowsPath(list) +
+                        "' '" + windowsPath(mount.mountPoint()) + "' >'" + out + "' 2>'" + err + "'";
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << command;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readTestFile(err);
+  std::string json = readTestFile(out);
+  EXPECT_NE(json.find("\"files_checked\":2,\"opening_errors\":0,\"reading_errors\":2,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"cycles_completed\":1,"), std::string::npos) << json;
+  std::vector<std::string> failed = linesOf("read failed");
+  ASSERT_EQ(failed.size(), 1u) << readTestFile(list);
+  int64_t block = bad / kMiB * kMiB;
+  std::string where = "\\media\\film.bin," + std::to_string(block) + "," + std::to_string(kMiB) + ",";
+  EXPECT_NE(failed[0].find(where), std::string::npos) << failed[0];
 }
 
 }  // namespace
