@@ -177,8 +177,14 @@ TEST(SteadyPasses, AllocateNothing) { steadyPassesAllocateNothing(false); }
 
 TEST(SteadyPasses, AllocateNothingReadingPastTheCache) { steadyPassesAllocateNothing(true); }
 
+// Each in a folder of its own: under Wine a deep folder is not always
+// removed, and the next test's set-up would meet it.
 TEST(SteadyPasses, AllocateNothingReadingWholeFiles) {
   steadyPassesAllocateNothing(false, true);
+  keepReadTimes(false);
+}
+
+TEST(SteadyPasses, AllocateNothingReadingWholeFilesPastTheCache) {
   steadyPassesAllocateNothing(true, true);
   keepReadTimes(false);
 }
