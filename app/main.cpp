@@ -26,22 +26,29 @@ void applyStartupSettings() {
 // and the reload and the save below would then hang.
 void endRunningScan() {
   requestScanStop();
-  bool ended = WorkerHandle && WaitForSingleObject(WorkerHandle, kWorkerExitWaitMs) == WAIT_OBJECT_0;
-  if (!ended) {
-    if (WorkerHandle) TerminateThread(WorkerHandle, 0);
-    // A worker that ended by itself closed the error list; one ended by
-    // force leaves it to us. Every line it reported is in the file already.
-    closeErrorList();
-  }
+  WorkerEnd end = WorkerHandle ? endWorker(WorkerHandle, kWorkerExitWaitMs, WaitForSingleObject) : WorkerEnd::ByForce;
+  // A worker that ended by itself closed the error list; one ended by
+  // force leaves it to us. Every line it reported is in the file already.
+  // One that has not ended even so may still write: the list is left to
+  // the end of the process, which closes it.
+  if (end == WorkerEnd::ByForce) closeErrorList();
   // A killed worker may have died inside the heap; its buffer is then left
   // to the end of the process.
-  if (ended) releaseReadBuffer();
+  if (end == WorkerEnd::ByItself) releaseReadBuffer();
   // The position lines keep what the file holds: the closing position of a
   // window that was scanning is not saved.
   loadSettings(settings);
 }
 
 }  // namespace
+
+// TerminateThread only starts the end of the thread: it returns while the
+// thread may still run, inside a write to the error list, say.
+WorkerEnd endWorker(HANDLE worker, DWORD waitMs, ThreadWait wait) {
+  if (wait(worker, waitMs) == WAIT_OBJECT_0) return WorkerEnd::ByItself;
+  TerminateThread(worker, 0);
+  return wait(worker, waitMs) == WAIT_OBJECT_0 ? WorkerEnd::ByForce : WorkerEnd::StillRunning;
+}
 
 void startProgram() {
   // A drive without a medium (a card reader, an optical drive) must fail a

@@ -61,6 +61,15 @@ void startProgram();
 int runMessageLoop(MessageSource next);
 void endProgram();
 
+// How a worker asked to stop came to its end when the program closed.
+enum class WorkerEnd { ByItself, ByForce, StillRunning };
+// Waits up to `waitMs` for a worker asked to stop; one still running then
+// is ended by force and waited for as long again, as the end by force is
+// itself not instant. Only a worker that has ended may have what it used
+// touched. `wait` is WaitForSingleObject.
+using ThreadWait = DWORD(WINAPI*)(HANDLE, DWORD);
+WorkerEnd endWorker(HANDLE worker, DWORD waitMs, ThreadWait wait);
+
 // Where the window is to open next time: its top left corner, or, while it
 // is minimized, that of the place it would be restored to. (A minimized
 // window's own rectangle is its icon's, at -32000, -32000 on Windows.)

@@ -194,4 +194,40 @@ TEST(MessageLoop, EndsOnTheQuitMessageAndOnAFailure) {
   }
 }
 
+// Closing during a scan: a worker that stops by itself is waited for; one
+// that does not is ended by force and waited for again, and one that has not
+// ended even then is reported as running, so that nothing it uses is
+// touched. The stuck worker waits on an event that is never set.
+DWORD WINAPI stuckWorker(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE); }
+DWORD WINAPI quickWorker(LPVOID) { return 0; }
+
+// Every wait times out, as for a thread stuck where the system cannot end
+// it at once; the calls are counted.
+int timedOutWaits = 0;
+DWORD WINAPI neverEnds(HANDLE, DWORD) {
+  ++timedOutWaits;
+  return WAIT_TIMEOUT;
+}
+
+TEST(EndWorker, WaitsForTheEndBeforeAnythingTheWorkerUsedIsTouched) {
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(never, nullptr);
+
+  HANDLE quick = CreateThread(nullptr, 0, quickWorker, nullptr, 0, nullptr);
+  EXPECT_EQ(endWorker(quick, 5000, WaitForSingleObject), WorkerEnd::ByItself);
+  CloseHandle(quick);
+
+  HANDLE stuck = CreateThread(nullptr, 0, stuckWorker, never, 0, nullptr);
+  EXPECT_EQ(endWorker(stuck, 50, WaitForSingleObject), WorkerEnd::ByForce);
+  EXPECT_EQ(WaitForSingleObject(stuck, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(stuck);
+
+  stuck = CreateThread(nullptr, 0, stuckWorker, never, 0, nullptr);
+  EXPECT_EQ(endWorker(stuck, 50, neverEnds), WorkerEnd::StillRunning);
+  EXPECT_EQ(timedOutWaits, 2);  // before and after the end by force
+  WaitForSingleObject(stuck, 5000);
+  CloseHandle(stuck);
+  CloseHandle(never);
+}
+
 }  // namespace

@@ -36,6 +36,7 @@ int installInterruptHandlers();
 // exists always lists "." on POSIX systems, so there nothing counts.
 bool listingFoundNothing(int error);
 
-// FOLDER as the system writes folders: on Windows '/' becomes '\'; on POSIX
-// systems a backslash is part of a name and the text stays as it is.
+// FOLDER as the system writes folders: on Windows '/' becomes '\', and a
+// final '"' (what the command line makes of a final '\"') becomes '\'; on
+// POSIX systems a backslash is part of a name and the text stays as it is.
 std::string systemFolderForm(std::string_view folder);

@@ -94,10 +94,14 @@ int installInterruptHandlers() {
 
 bool listingFoundNothing(int error) { return error == ERROR_FILE_NOT_FOUND; }
 
+// "D:\My photos\" typed with its final backslash arrives as D:\My photos":
+// the C runtime takes \" for a quote inside the argument. No Windows name
+// holds a quote, so a final one can only be that backslash.
 std::string systemFolderForm(std::string_view folder) {
   std::string form(folder);
   for (char& c : form) {
     if (c == '/') c = '\\';
   }
+  if (!form.empty() && form.back() == '"') form.back() = '\\';
   return form;
 }

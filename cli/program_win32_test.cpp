@@ -55,8 +55,9 @@ void readAll(HANDLE pipe, std::string* into) {
   CloseHandle(pipe);
 }
 
-// Runs the program to its end with both output streams on pipes.
-Finished run(const std::vector<std::string>& args) {
+// Runs the program to its end with both output streams on pipes; `rawTail`
+// goes at the end of the command line as it is, unquoted by this helper.
+Finished run(const std::vector<std::string>& args, const std::wstring& rawTail = L"") {
   Finished f;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outRead, outWrite, errRead, errWrite;
@@ -66,6 +67,7 @@ Finished run(const std::vector<std::string>& args) {
   SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
   std::wstring command = quotedArgument(programPath());
   for (const std::string& a : args) command += L" " + quotedArgument(wideFromUtf8(a));
+  if (!rawTail.empty()) command += L" " + rawTail;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -226,6 +228,22 @@ TEST(ProgramWin32, AHealthyTreeEndsCleanly) {
   EXPECT_GE(j["checked_bytes"], 20480);
   EXPECT_EQ(j["opening_errors"], 0);
   EXPECT_EQ(j["reading_errors"], 0);
+}
+
+// "D:\My photos\" as typed at a prompt: the C runtime takes the final \"
+// for a quote in the argument, which arrives as D:\My photos". The quote is
+// taken for the backslash it was.
+TEST(ProgramWin32, AFolderTypedWithItsFinalBackslashInQuotes) {
+  TempTree tree;
+  tree.folder(L"My photos");
+  tree.file(L"My photos\\a.bin", 5000);
+  const std::wstring typed = L"\"" + tree.root + L"My photos\\\"";
+  Finished f = run({"--checked", "2k", "--block", "1k", "--time", "120", "--json"}, typed);
+  EXPECT_EQ(f.exitCode, 0u) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["root"], utf8(tree.root) + "My photos\\");
+  EXPECT_EQ(j["stopped_by"], "checked");
+  EXPECT_EQ(j["opening_errors"], 0);
 }
 
 TEST(ProgramWin32, ExitCodesOfARunThatCannotScan) {

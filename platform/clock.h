@@ -16,6 +16,8 @@ int64_t monotonicMilliseconds();
 // The same clock in microseconds, as fine as the system keeps it: how long
 // one block read took.
 int64_t monotonicMicroseconds();
+// Lets the calling thread sleep for about `milliseconds`.
+void pauseMilliseconds(int64_t milliseconds);
 
 // A date and time of day on the local clock, to the millisecond.
 struct LocalTime {

@@ -11,6 +11,7 @@ struct ListEntry {
   std::string name;         // the entry's own name in UTF-8, whole, without any path
   int64_t size = 0;         // full size in bytes; 0 for folders
   uint32_t attributes = 0;  // the attribute word: 0x10 folder, 0x20 archive, ...
+  uint32_t reparseTag = 0;  // with the 0x400 bit on Windows, the kind of reparse point; 0 otherwise
 };
 
 using ListHandle = intptr_t;

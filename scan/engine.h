@@ -90,6 +90,8 @@ struct ScanRecord {
   std::string path;            // the path handed to the read check
   ListHandle listing = kNoListing;
   ListEntry entry;
+  // When the walk ended on a folder it could not list: that listing's code.
+  int unlistedFolderError = 0;
 };
 
 extern ScanRecord Scan;
@@ -128,7 +130,10 @@ constexpr uint32_t kDevice = 0x40;
 bool isDotEntry(std::string_view name);
 
 // Walks from rootFolder to one entry (Scan.entry, Scan.subPath); leaves the
-// listing it stopped in open. None when rootFolder cannot be listed.
+// listing it stopped in open. None when rootFolder cannot be listed. A
+// subfolder that cannot be listed ends the walk on a placeholder entry: its
+// name is the folder's own with a separator, and Scan.unlistedFolderError
+// holds the listing's code.
 PickResult pickEntry();
 bool entryQualifies(PickResult result, const ListEntry& entry, const Settings& s);
 void closeListing();
@@ -137,10 +142,13 @@ void closeListing();
 
 // Reads randomly placed blocks of the file at `path` of `size` bytes; `name`
 // is the entry's own name for the file line. False when the file was passed
-// over: under "check every file", one that is no longer there.
+// over: under "check every file", one that is no longer there. With a
+// `listingError`, `path` is a folder the walk could not list: it is not
+// opened, but counted as a file that failed to open and listed as the
+// folder's failed listing with that code.
 // With "read whole files" the file is read from its start to `size`, block
 // after block, and no "select next file:" draw is made.
-bool checkFile(const std::string& path, std::string_view name, int64_t size);
+bool checkFile(const std::string& path, std::string_view name, int64_t size, int listingError = 0);
 
 // --- check every file -----------------------------------------------------------
 

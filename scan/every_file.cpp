@@ -1,6 +1,9 @@
 // "check every file": a cycle lists the whole tree into an index, then each
 // pass checks the next file of a random order of it, so that every file has
 // its turn once per cycle, however deep or late in its folder it lies.
+#include <algorithm>
+
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/listing.h"
 #include "platform/window.h"
@@ -12,11 +15,18 @@ namespace {
 
 constexpr uint32_t kFolderBit = 0x10;
 constexpr uint32_t kReparsePoint = 0x400;
+// The reparse tag of a symbolic link on Windows.
+constexpr uint32_t kSymbolicLinkTag = 0xA000000C;
 
 // Entries listed between two texts of the listing's progress and two looks
 // at the clock: the listing of a large tree takes minutes on a slow disk,
 // and a text per entry would cost more than the entry.
 constexpr int64_t kEntriesPerProgress = 4096;
+
+// How long a cycle that found nothing to check waits before the next
+// listing, and the steps in which the wait looks at Stop and the time limit.
+constexpr int64_t kEmptyCycleRestMs = 1000;
+constexpr int64_t kRestStepMs = 20;
 
 // A folder that cannot be listed, or whose listing breaks off, counts as one
 // opening error and one "list failed" line, here and nowhere else; `pattern`
@@ -39,7 +49,9 @@ void showListingProgress() {
 // Folders are entered whatever their other bits, but not links and
 // junctions, which lead elsewhere or back up, nor folders kept online only,
 // which would be fetched. Files are indexed when the walk's filter would
-// check them on a pick. When the index has no room left it stops growing,
+// check them on a pick, except symbolic links, which may lead anywhere out
+// of the tree: every other reparse point on a file (a deduplicated file, a
+// compressed system file) is the file itself and is checked. When the index has no room left it stops growing,
 // and the files it holds are checked.
 void takeEntry(uint32_t folder, const ListEntry& entry) {
   if (entry.attributes & kFolderBit) {
@@ -47,6 +59,7 @@ void takeEntry(uint32_t folder, const ListEntry& entry) {
     Scan.index.addFolder(folder, entry.name);
     return;
   }
+  if ((entry.attributes & kReparsePoint) && entry.reparseTag == kSymbolicLinkTag) return;
   if (entryQualifies(PickResult::Picked, entry, Scan.settings)) Scan.index.addFile(folder, entry.name, entry.size);
 }
 
@@ -92,6 +105,20 @@ void completeCycle() {
   cycleLimitReached();
 }
 
+// Without it, a tree with nothing to check would be listed again and again
+// at full speed. The rest is cut into short steps, so that Stop and the
+// time limit end it at once; the window is served by its own thread.
+void restAfterEmptyCycle() {
+  int64_t until = monotonicMilliseconds() + kEmptyCycleRestMs;
+  for (;;) {
+    timeLimitReached();
+    if (ScanState.load() <= 0) return;
+    int64_t left = until - monotonicMilliseconds();
+    if (left <= 0) return;
+    pauseMilliseconds(std::min(left, kRestStepMs));
+  }
+}
+
 }  // namespace
 
 // The folder table is the queue of folders still to list: each folder is
@@ -126,9 +153,11 @@ void runIndexPass() {
     Scan.coveredFiles = 0;
     Scan.indexedFiles = count;
     ++Scan.cycle;
-    // A tree without a file to check is done at once.
+    // A tree without a file to check is done at once, and rests before
+    // its next listing.
     if (count == 0) {
       completeCycle();
+      restAfterEmptyCycle();
       return;
     }
   }

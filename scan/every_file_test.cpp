@@ -104,14 +104,23 @@ TEST_F(EveryFile, WhatIsEnteredAndWhatIsIndexed) {
     folder(path, {file(path, "trapped", 10)});
   };
   for (const char* name : {"link", "junction", "cloud1", "cloud2", "cloud3", ".", ".."}) trap(name);
+  // Reparse points on files: a symbolic link, which may lead out of the
+  // tree, and a deduplicated and a compressed file, which are the files.
+  auto reparse = [](const char* name, uint32_t tag) {
+    ListEntry entry = file("R:\\", name, 10, 0x420);
+    entry.reparseTag = tag;
+    return entry;
+  };
   folder("R:\\", {file("R:\\", "plain", 10), file("R:\\", "empty", 0), file("R:\\", "small", 4),
-                  file("R:\\", "block", 8), file("R:\\", "large", 9), file("R:\\", "link-to-file", 10, 0x420),
+                  file("R:\\", "block", 8), file("R:\\", "large", 9), reparse("link-to-file", 0xA000000C),
+                  reparse("deduplicated", 0x80000013), reparse("compressed", 0x80000017),
                   file("R:\\", "online1", 10, 0x20 | 0x1000), file("R:\\", "online2", 10, 0x20 | 0x40000),
                   file("R:\\", "online3", 10, 0x20 | 0x400000), file("R:\\", "device", 0, 0x40),
                   file("R:\\", "odd-file", 10, 0x1), fakeFolderEntry("link", 0x410),
                   fakeFolderEntry("junction", 0x10 | 0x400 | 0x2), fakeFolderEntry("cloud1", 0x10 | 0x1000),
                   fakeFolderEntry("cloud2", 0x10 | 0x40000), fakeFolderEntry("cloud3", 0x10 | 0x400000)});
-  const Paths sized = {"R:\\plain", "R:\\small", "R:\\block", "R:\\large", "R:\\link-to-file", "R:\\odd-file"};
+  const Paths sized = {"R:\\plain",        "R:\\small",      "R:\\block",   "R:\\large",
+                       "R:\\deduplicated", "R:\\compressed", "R:\\odd-file"};
   const struct {
     const char* what;
     bool scanAll, skipSmall;
@@ -119,9 +128,10 @@ TEST_F(EveryFile, WhatIsEnteredAndWhatIsIndexed) {
   } cases[] = {
       {"files above 0 bytes", false, false, sized},
       {"and empty ones when all files are scanned", true, false,
-       {"R:\\plain", "R:\\empty", "R:\\small", "R:\\block", "R:\\large", "R:\\link-to-file", "R:\\odd-file"}},
+       {"R:\\plain", "R:\\empty", "R:\\small", "R:\\block", "R:\\large", "R:\\deduplicated", "R:\\compressed",
+        "R:\\odd-file"}},
       {"only those above one block when small files are skipped", false, true,
-       {"R:\\plain", "R:\\large", "R:\\link-to-file", "R:\\odd-file"}},
+       {"R:\\plain", "R:\\large", "R:\\deduplicated", "R:\\compressed", "R:\\odd-file"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -421,6 +431,66 @@ TEST_F(EveryFile, CoveredPieceInTheCountersLine) {
     Scan.indexedFiles = 9;
     EXPECT_EQ(composeCountersLine().view(), c.line);
   }
+}
+
+// The coverage has no flag of its own: it is on the counters line whenever
+// "check every file" is, even with every counter flag off.
+TEST_F(EveryFile, CoverageShownWithoutACounterFlag) {
+  folder("R:\\", {file("R:\\", "a", 10), file("R:\\", "b", 10)});
+  s.stopAfterCycles = 1;
+  prepare();
+  runScanOfAtMost(100);
+  EXPECT_EQ(logOf("CountersLine"), (std::vector<std::string>{"covered 1/2", "covered 2/2"}));
+}
+
+// A tree with nothing to check is listed once a second, not at full speed;
+// Stop, the time limit and the cycle limit still end the scan at once.
+TEST_F(EveryFile, AnEmptyTreeRestsASecondBetweenListings) {
+  const struct {
+    const char* what;
+    int32_t seconds, cycles;
+    int64_t clockStep;        // hundredths the clock moves at each reading
+    int64_t stopAfterPaused;  // Stop once the rests took this long; -1 never
+    StopReason by;
+    int64_t completed, paused;
+  } cases[] = {
+      {"the time limit", 3, 0, 0, -1, StopReason::Time, 3, 3000},
+      {"Stop within a rest", 0, 0, 0, 1500, StopReason::User, 2, 1500},
+      {"a cycle limit, without a rest after the last cycle", 0, 2, 0, -1, StopReason::Cycles, 2, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    resetFakePlatform();
+    folder("R:\\", {file("R:\\", "empty", 0), fakeFolderEntry("sub")});
+    folder("R:\\sub\\", {});
+    FakePathText = "R:\\";
+    resetScan();
+    s.stopAfterSeconds = c.seconds;
+    s.stopAfterCycles = c.cycles;
+    int64_t stopAt = c.stopAfterPaused;
+    FakePauseHook = [stopAt] {
+      if (stopAt >= 0 && FakePausedMilliseconds >= stopAt) requestScanStop();
+    };
+    prepare();
+    runScanOfAtMost(1000);
+    EXPECT_EQ(scanResult().stoppedBy, c.by);
+    EXPECT_EQ(Scan.cyclesCompleted, c.completed);
+    EXPECT_EQ(FakePausedMilliseconds, c.paused);
+  }
+  // With time passing in the listings too, the limit falls inside a rest,
+  // which ends there.
+  resetFakePlatform();
+  folder("R:\\", {});
+  FakePathText = "R:\\";
+  resetScan();
+  s.stopAfterSeconds = 2;
+  s.stopAfterCycles = 0;
+  FakeClockStep = 7;
+  prepare();
+  runScanOfAtMost(1000);
+  EXPECT_EQ(scanResult().stoppedBy, StopReason::Time);
+  EXPECT_GE(scanResult().elapsedMilliseconds, 2000);
+  EXPECT_LT(scanResult().elapsedMilliseconds, 2000 + 20 + 3 * 70);
 }
 
 // --- the index itself ---------------------------------------------------------

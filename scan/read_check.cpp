@@ -211,18 +211,22 @@ void readWholeFile(CheckedFile* file, const std::string& path, std::string_view 
 
 }  // namespace
 
-bool checkFile(const std::string& path, std::string_view name, int64_t size) {
+bool checkFile(const std::string& path, std::string_view name, int64_t size, int listingError) {
   const Settings& s = Scan.settings;
   if (s.showFileName && refreshDraw()) showFileLine(name, size);
 
   CheckedFile file;
-  int error = openForCheck(path.c_str(), s.readPastCache, &file);
+  int error = listingError != 0 ? listingError : openForCheck(path.c_str(), s.readPastCache, &file);
   if (error != 0) {
     // A file deleted since the tree was indexed is no longer part of it.
     if (s.checkEveryFile && isNotFoundError(error)) return false;
     file.handle = kNoFile;
     ++Scan.openErrors;
-    listOpenFailed(path, error);
+    if (listingError != 0) {
+      listFolderFailed(path, error);
+    } else {
+      listOpenFailed(path, error);
+    }
   }
   ++Scan.filesChecked;
   errorLimitReached();

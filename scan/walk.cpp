@@ -5,8 +5,7 @@ namespace {
 constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
 
-// Opens the listing of rootFolder + subPath; the pattern stays in
-// Scan.pattern for the placeholder of a folder that cannot be listed.
+// Opens the listing of rootFolder + subPath.
 int openListing() {
   Scan.pattern.assign(Scan.rootFolder);
   Scan.pattern.append(Scan.subPath);
@@ -25,6 +24,7 @@ bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 // so the first entry of a listing can be picked but never descended into.
 PickResult pickEntry() {
   Scan.subPath.clear();
+  Scan.unlistedFolderError = 0;
   if (openListing() != 0) return PickResult::None;
   const Settings& s = Scan.settings;
   for (;;) {
@@ -37,12 +37,15 @@ PickResult pickEntry() {
     Scan.subPath.push_back(kPathSeparator);
     closeListing();
     int64_t folderSize = Scan.entry.size;
-    if (openListing() != 0) {
-      // The entry stands for the folder that could not be listed: its name
-      // is the whole pattern, so a check of it fails to open.
-      Scan.entry.name = Scan.pattern;
+    int error = openListing();
+    if (error != 0) {
+      // The entry stands for the folder that could not be listed, named as
+      // a path to a folder is; the check lists it with the listing's code.
+      Scan.subPath.resize(Scan.subPath.size() - Scan.entry.name.size() - 1);
+      Scan.entry.name.push_back(kPathSeparator);
       Scan.entry.attributes = kPlaceholderAttributes;
       Scan.entry.size = folderSize;
+      Scan.unlistedFolderError = error;
       return PickResult::Exhausted;
     }
   }

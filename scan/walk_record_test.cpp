@@ -2,7 +2,10 @@
 // seeded scan of a fixed tree must open, read and show exactly what it did
 // before that mode existed. The digests below were taken from the engine
 // as it was before the mode was added; a change that moves a single draw,
-// open, read or text changes them.
+// open, read or text changes them. The second changed once since, on
+// purpose: a folder the walk cannot list is no longer opened under a
+// made-up path, and the file line names the folder; leaving out what
+// touches the denied folder, its digest is still the one of before.
 #include "platform/fake/fake.h"
 #include "scan/test_support.h"
 
@@ -102,7 +105,7 @@ TEST_F(Record, SeededWalkScansAreThoseOfBefore) {
          t.stopAfterChecked = 2000000;
          t.showCheckedBytesInPercents = true;
        },
-       0xc13d7732f8aa32f3ull},
+       0x7c73f250d0f478b9ull},
       {"small files skipped, full sizes, error limit",
        [](Settings& t) {
          t.skipSmallFiles = true;

@@ -46,10 +46,11 @@ TEST_F(WalkFixture, WalkRules) {
       {"a failing advance keeps the last listed entry",
        {{"R:\\*.*", {{fakeEntry("a", 1), fakeEntry("b", 2), fakeEntry("c", 3)}, 0, 2}}},
        0, 100, PickResult::Exhausted, "b", "", 0x20},
-      {"an unlistable subfolder becomes the placeholder",
-       {{"R:\\*.*", {{fakeFolderEntry("."), fakeFolderEntry("locked")}}},
-        {"R:\\locked\\*.*", {{}, 5}}},
-       0, 100, PickResult::Exhausted, "R:\\locked\\*.*", "locked\\", 0x3F},
+      {"an unlistable subfolder becomes the placeholder: the folder itself",
+       {{"R:\\*.*", {{fakeFolderEntry("."), fakeFolderEntry("a")}}},
+        {"R:\\a\\*.*", {{fakeFolderEntry("."), fakeFolderEntry("locked")}}},
+        {"R:\\a\\locked\\*.*", {{}, 5}}},
+       0, 100, PickResult::Exhausted, "locked\\", "a\\", 0x3F},
   };
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.what);

@@ -24,8 +24,10 @@ bool readTimesWanted = false;
 
 }  // namespace
 
+// A counter, or the coverage of "check every file", which has no flag of
+// its own.
 bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors;
+  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
 }
 
 void keepReadTimes(bool keep) { readTimesWanted = keep; }
@@ -126,7 +128,7 @@ void runPass() {
       Scan.path.assign(Scan.rootFolder);
       Scan.path.append(Scan.subPath);
       Scan.path.append(Scan.entry.name);
-      checkFile(Scan.path, Scan.entry.name, Scan.entry.size);
+      checkFile(Scan.path, Scan.entry.name, Scan.entry.size, Scan.unlistedFolderError);
       refreshCountersLine();
     }
     closeListing();

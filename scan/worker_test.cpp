@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "platform/fake/fake.h"
+#include "scan/error_list.h"
 #include "scan/test_support.h"
 
 namespace {
@@ -139,21 +140,30 @@ TEST_F(WorkerFixture, EachScanStartsItsCountsAfresh) {
 }
 
 // Under "scan all files" a folder that cannot be listed counts as exactly
-// one opening error: its placeholder is handed to the check and is empty.
+// one opening error: its placeholder is handed to the check, which opens
+// nothing and lists the folder itself with the listing's own code.
 TEST_F(WorkerFixture, UnlistableSubfolderIsOneOpeningError) {
   FakePathText = "R:\\";
   FakeFolders["R:\\*.*"] = {{fakeFolderEntry("."), fakeFolderEntry("locked")}};
   FakeFolders["R:\\locked\\*.*"].openError = 5;
+  FakeFiles["R:\\locked\\"].size = 10;  // what a made-up open would find
   s.skipFile = 0;
   s.selectSubfolder = 100;
   s.scanAllFiles = true;
   s.stopAfterErrors = 1;
   s.showOpenErrors = true;
   s.showReadErrors = true;
+  s.showFileName = true;
   prepare();
+  ASSERT_EQ(openErrorList(Text("R:\\list.csv"), nullptr), 0);
   ASSERT_TRUE(scanEndsByItself());
-  EXPECT_EQ(FakeOpens, std::vector<std::string>{"R:\\locked\\R:\\locked\\*.*"});
-  EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: opening errors: 1, reading errors: 0"}));
+  openErrorList(Text(), nullptr);
+  EXPECT_TRUE(FakeOpens.empty()) << FakeOpens[0];
+  EXPECT_EQ(WindowLog, withWindowGivenBack({"text FileLine: \"R:\\locked\\\"",
+                                            "text CountersLine: opening errors: 1, reading errors: 0"}));
+  const std::string& list = FakeDisk["R:\\list.csv"];
+  EXPECT_NE(list.find(",list failed,R:\\locked\\,,,,5,Access is denied.\r\n"), std::string::npos) << list;
+  EXPECT_EQ(list.find("open failed"), std::string::npos) << list;
 }
 
 // Paths longer than any displayed text are held whole by the walk and

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -102,6 +103,11 @@ extern int64_t FakeHundredths;
 // Added to FakeHundredths at every reading of the monotonic clock, so that
 // time passes as a scan looks at it; 0 keeps the clock still.
 extern int64_t FakeClockStep;
+
+// pauseMilliseconds sleeps not: it moves FakeHundredths by the pause, adds
+// it here, and then calls the hook, when there is one.
+extern int64_t FakePausedMilliseconds;
+extern std::function<void()> FakePauseHook;
 
 // What localTime() returns: 2026-01-02 03:04:05.006 after a reset.
 extern LocalTime FakeLocalTime;

@@ -21,6 +21,8 @@ std::atomic<int64_t> FakeListedCount{0};
 uint32_t FakeTickCount = 0;
 int64_t FakeHundredths = 0;
 int64_t FakeClockStep = 0;
+int64_t FakePausedMilliseconds = 0;
+std::function<void()> FakePauseHook;
 int FakeAppendOpenError = 0;
 int FakeWriteError = 0;
 int FakeWriteCount = 0;
@@ -88,6 +90,8 @@ void resetFakePlatform() {
   FakeTickCount = 0;
   FakeHundredths = 0;
   FakeClockStep = 0;
+  FakePausedMilliseconds = 0;
+  FakePauseHook = nullptr;
   FakeAppendOpenError = 0;
   FakeWriteError = 0;
   FakeWriteCount = 0;
@@ -324,5 +328,12 @@ int64_t monotonicHundredths() { return FakeHundredths += FakeClockStep; }
 int64_t monotonicMilliseconds() { return (FakeHundredths += FakeClockStep) * 10; }
 
 int64_t monotonicMicroseconds() { return (FakeHundredths += FakeClockStep) * 10000; }
+
+// The clock moves by the pause instead of the thread sleeping.
+void pauseMilliseconds(int64_t milliseconds) {
+  FakeHundredths += milliseconds / 10;
+  FakePausedMilliseconds += milliseconds;
+  if (FakePauseHook) FakePauseHook();
+}
 
 LocalTime localTime() { return FakeLocalTime; }

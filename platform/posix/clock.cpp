@@ -27,6 +27,15 @@ int64_t monotonicMicroseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
+void pauseMilliseconds(int64_t milliseconds) {
+  timespec pause{};
+  pause.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  pause.tv_nsec = static_cast<long>(milliseconds % 1000 * 1000000);
+  // A signal cuts the sleep short; what is left of it is slept.
+  while (nanosleep(&pause, &pause) != 0) {
+  }
+}
+
 LocalTime localTime() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);

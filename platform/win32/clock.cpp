@@ -25,6 +25,8 @@ int64_t monotonicMicroseconds() {
   return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
 }
 
+void pauseMilliseconds(int64_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
 LocalTime localTime() {
   SYSTEMTIME now;
   GetLocalTime(&now);

@@ -10,8 +10,10 @@
 #include "platform/win32/wide.h"
 
 // Paths arrive in UTF-8 and go to the wide-character calls, long ones with
-// the long-path prefix (wide.h). Handles travel through the core as integers; INVALID_HANDLE_VALUE is -1,
-// the same as kNoFile. Every failure returns GetLastError() as it was right
+// the long-path prefix (wide.h); a scanned file's path always has it, so
+// that its name is never taken for a device or cut at a trailing dot or
+// blank. Handles travel through the core as integers; INVALID_HANDLE_VALUE
+// is -1, the same as kNoFile. Every failure returns GetLastError() as it was right
 // after the failing call, never 0.
 
 const char kPathSeparator = '\\';
@@ -29,7 +31,7 @@ FileHandle fileOf(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); 
 
 // A scanned file, for reading only, with every sharing allowed.
 HANDLE openScannedFile(const char* path, DWORD flags) {
-  return CreateFileW(pathFor(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  return CreateFileW(scannedPathFor(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
 
@@ -57,7 +59,7 @@ uint32_t sectorSizeOf(HANDLE file, const char* path) {
   }
   // Windows 7 does not know the class (87), Wine does not have it (120).
   wchar_t volume[MAX_PATH + 1];
-  if (!GetVolumePathNameW(pathFor(path), volume, MAX_PATH + 1)) return 0;
+  if (!GetVolumePathNameW(scannedPathFor(path), volume, MAX_PATH + 1)) return 0;
   DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
   if (!GetDiskFreeSpaceW(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) return 0;
   return bytesPerSector;
@@ -88,13 +90,63 @@ int createFileForWriting(const char* path, FileHandle* file) {
   return 0;
 }
 
+namespace {
+
+// A file for appending: every write goes to its end. `flags` may ask for
+// a reparse point itself rather than what it leads to.
+HANDLE openForAppending(const wchar_t* path, DWORD flags) {
+  return CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+bool sameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  if (!GetFileInformationByHandle(a, &first) || !GetFileInformationByHandle(b, &second)) return false;
+  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// The list may lie in a tree that others can write to: a symbolic link,
+// junction or mount point planted at its place would make the program
+// append to whatever it leads to. The place is opened without following
+// any, and a link there is refused. Other reparse points (a file kept by a
+// cloud-sync client, a deduplicated file) are the file itself, which is
+// then opened the usual way, through its filter, and kept only when it is
+// still the file first found.
+HANDLE openListWithoutLinks(const wchar_t* path) {
+  HANDLE h = openForAppending(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)) {
+    DWORD error = GetLastError();
+    CloseHandle(h);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return h;
+  if (IsReparseTagNameSurrogate(tag.ReparseTag)) {
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE through = openForAppending(path, 0);
+  DWORD error = GetLastError();
+  bool same = through != INVALID_HANDLE_VALUE && sameFile(h, through);
+  CloseHandle(h);
+  if (same) return through;
+  if (through != INVALID_HANDLE_VALUE) CloseHandle(through);
+  SetLastError(through == INVALID_HANDLE_VALUE ? error : ERROR_CANT_RESOLVE_FILENAME);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
   *file = kNoFile;
   *empty = false;
   // Appending data is all this handle may do to the content: the system
   // puts every write at the end.
-  HANDLE h = CreateFileW(pathFor(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = openListWithoutLinks(pathFor(path));
   if (h == INVALID_HANDLE_VALUE) return lastError();
   LARGE_INTEGER size;
   if (!GetFileSizeEx(h, &size)) {

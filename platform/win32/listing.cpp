@@ -15,13 +15,16 @@ void takeEntry(const WIN32_FIND_DATAW& data, ListEntry* entry) {
   appendUtf8(&entry->name, data.cFileName, wcslen(data.cFileName));
   entry->size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   entry->attributes = data.dwFileAttributes;
+  entry->reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0;
 }
 
 }  // namespace
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
   WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(pathFor(pattern), &data);
+  // In its prefixed form, so that names like AUX or "x." are listed in
+  // their own folder and the listing reaches the folder itself.
+  HANDLE search = FindFirstFileW(scannedPathFor(pattern), &data);
   if (search == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     *listing = kNoListing;

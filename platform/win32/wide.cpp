@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "common/text.h"
@@ -143,6 +144,97 @@ const wchar_t* pathFor(const char* utf8Path, int which) {
   thread_local std::wstring buffers[2];
   systemPath(utf8Path, &buffers[which]);
   return buffers[which].c_str();
+}
+
+namespace {
+
+// The length of the part of a fully qualified path that ".." never climbs
+// above: "X:\" or "\\server\share\" (separators already "\").
+std::size_t headLength(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':') return 3;
+  std::size_t server = path.find(L'\\', 2);
+  if (server == std::wstring::npos) return path.size();
+  std::size_t share = path.find(L'\\', server + 1);
+  return share == std::wstring::npos ? path.size() : share + 1;
+}
+
+// The full form of a path that is not fully qualified, made by the system
+// from the folder it starts from ("." for "dir\x", "\" for "\dir\x", "X:."
+// for "X:dir\x") and the rest appended as it is: the system's own full form
+// of the whole path would cut trailing dots and blanks and turn reserved
+// names into devices. False when the system cannot tell the folder.
+bool completed(const std::wstring& path, std::wstring* out) {
+  thread_local std::wstring base(MAX_PATH, L'\0');
+  wchar_t start[4] = {L'.', 0, 0, 0};
+  std::size_t rest = 0;
+  if (!path.empty() && path[0] == L'\\') {
+    start[0] = L'\\';
+  } else if (path.size() >= 2 && path[1] == L':') {
+    start[0] = path[0];
+    start[1] = L':';
+    start[2] = L'.';
+    rest = 2;
+  }
+  DWORD length = GetFullPathNameW(start, static_cast<DWORD>(base.size()), &base[0], nullptr);
+  if (length >= base.size()) {
+    base.resize(length);
+    length = GetFullPathNameW(start, static_cast<DWORD>(base.size()), &base[0], nullptr);
+  }
+  if (length == 0 || length >= base.size()) return false;
+  out->assign(base.data(), length);
+  if (out->back() != L'\\') out->push_back(L'\\');
+  out->append(path, rest, std::wstring::npos);
+  return true;
+}
+
+}  // namespace
+
+void scannedPath(const char* utf8Path, std::wstring* out) {
+  thread_local std::wstring given;
+  thread_local std::wstring full;
+  wideFromUtf8(utf8Path, &given);
+  if (startsWith(given, L"\\\\?\\") || startsWith(given, L"\\\\.\\")) {
+    out->assign(given);
+    return;
+  }
+  for (wchar_t& c : given) {
+    if (c == L'/') c = L'\\';
+  }
+  const std::wstring* path = &given;
+  if (!isFullyQualified(given)) {
+    // On failure the file call itself tells what is wrong.
+    if (!completed(given, &full)) {
+      out->assign(given);
+      return;
+    }
+    path = &full;
+  }
+  bool unc = (*path)[1] == L'\\';
+  std::size_t head = headLength(*path);
+  out->assign(unc ? L"\\\\?\\UNC\\" : L"\\\\?\\");
+  out->append(*path, unc ? 2 : 0, head - (unc ? 2 : 0));
+  std::size_t floor = out->size();
+  // Each step between separators: an empty one or "." goes, ".." takes the
+  // one before it back, any other is a name and stays exactly as it is.
+  for (std::size_t at = head; at < path->size();) {
+    std::size_t end = path->find(L'\\', at);
+    if (end == std::wstring::npos) end = path->size();
+    std::wstring_view step(path->data() + at, end - at);
+    if (step == L"..") {
+      std::size_t cut = out->size() > floor ? out->rfind(L'\\', out->size() - 2) + 1 : floor;
+      out->resize(std::max(cut, floor));
+    } else if (!step.empty() && step != L".") {
+      out->append(step);
+      if (end < path->size()) out->push_back(L'\\');
+    }
+    at = end + 1;
+  }
+}
+
+const wchar_t* scannedPathFor(const char* utf8Path) {
+  thread_local std::wstring buffer;
+  scannedPath(utf8Path, &buffer);
+  return buffer.c_str();
 }
 
 void systemPath(const char* utf8Path, std::wstring* out) {

@@ -40,6 +40,17 @@ std::wstring systemPath(const char* utf8Path);
 // listing and open, relative and long ones included.
 void systemPath(const char* utf8Path, std::wstring* out);
 
+// A scanned entry's path for a wide-character file call, always in its
+// prefixed form (\\?\C:\... or \\?\UNC\server\share\...), whatever its
+// length, so that every name reaches the file system as it is: a file named
+// AUX, CON or NUL, or one ending in a dot or a blank, is that file. A relative
+// path is completed from the current folder; "/" becomes "\", and doubled
+// separators and "." and ".." steps go; nothing else of a name changes.
+// Paths that already begin with \\?\ or \\.\ go as they are.
+void scannedPath(const char* utf8Path, std::wstring* out);
+// The same in a buffer of the calling thread that lives until its next call.
+const wchar_t* scannedPathFor(const char* utf8Path);
+
 // systemPath for one file call, in a buffer of the calling thread (the scan
 // worker and the GUI thread each have their own) that lives until the next
 // pathFor with the same `which`; a call that takes two paths uses 0 and 1.

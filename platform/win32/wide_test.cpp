@@ -117,6 +117,100 @@ TEST(Wide, SystemPathPrefixesOnlyWhatTheClassicLimitRefuses) {
   }
 }
 
+// A scanned path reaches the file system with every name as it is:
+// reserved device names and trailing dots and blanks stay, whatever the
+// length; only the steps that are no names go.
+TEST(Wide, ScannedPathsAlwaysGoPrefixedWithTheirNamesWhole) {
+  std::wstring here = currentFolder();
+  if (here.back() != L'\\') here += L'\\';
+  const std::string drive(1, static_cast<char>(here[0]));
+  const struct {
+    const char* what;
+    std::string path;
+    std::wstring system;
+  } cases[] = {
+      {"a reserved name", "C:\\data\\AUX", L"\\\\?\\C:\\data\\AUX"},
+      {"a trailing dot", "C:\\data\\x.", L"\\\\?\\C:\\data\\x."},
+      {"a trailing blank in a folder and a file", "C:\\x \\y ", L"\\\\?\\C:\\x \\y "},
+      {"a listing pattern", "C:\\data\\*.*", L"\\\\?\\C:\\data\\*.*"},
+      {"a drive root", "C:\\", L"\\\\?\\C:\\"},
+      {"steps that are no names", "C:/data/./sub//../NUL", L"\\\\?\\C:\\data\\NUL"},
+      {"dots that are part of a name", "C:\\...\\..x\\x..", L"\\\\?\\C:\\...\\..x\\x.."},
+      {"never above the drive", "C:\\..\\..\\a", L"\\\\?\\C:\\a"},
+      {"a network path", "\\\\server\\share\\..\\CON", L"\\\\?\\UNC\\server\\share\\CON"},
+      {"relative", "sub\\COM1", L"\\\\?\\" + here + L"sub\\COM1"},
+      {"relative with a step up", "sub\\..\\x.", L"\\\\?\\" + here + L"x."},
+      {"from the drive's root", "\\top\\x.", L"\\\\?\\" + here.substr(0, 3) + L"top\\x."},
+      {"drive-relative", drive + ":sub\\x ", L"\\\\?\\" + here + L"sub\\x "},
+      {"already prefixed", "\\\\?\\C:\\a.", L"\\\\?\\C:\\a."},
+      {"a device path", "\\\\.\\COM1", L"\\\\.\\COM1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(utf8Of(scannedPathFor(c.path.c_str())), utf8Of(c.system));
+  }
+}
+
+// Files that the plain path rules would take for devices or cut short, as
+// Linux tools and file shares make them: listed and opened as the files
+// they are. A read of AUX through the plain rules would wait on the serial
+// port, so the reserved names are only opened and measured.
+TEST(Wide, ReservedNamesAndTrailingDotsAreListedAndOpenedAsFiles) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(L"\\\\?\\") + temp + L"rs-reserved-" + std::to_wstring(GetCurrentProcessId());
+  const std::vector<std::string> names = {"AUX", "COM1", "CON", "NUL", "PRN", "x ", "x."};  // sorted
+  // Also what a run that failed half-way left behind.
+  struct Removal {
+    const std::wstring& folder;
+    const std::vector<std::string>& names;
+    void operator()() const {
+      for (const std::string& name : names) DeleteFileW((folder + L"\\" + wideFromUtf8(name)).c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
+    ~Removal() { (*this)(); }
+  } removal{folder, names};
+  removal();
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+  for (const std::string& name : names) {
+    HANDLE h = CreateFileW((folder + L"\\" + wideFromUtf8(name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+    std::string content = "[" + name + "]";  // each file holds its own name
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    CloseHandle(h);
+  }
+  const std::string plain = utf8Of(folder.substr(4)) + "\\";  // the layer adds the prefix
+
+  ListHandle listing = kNoListing;
+  ListEntry entry;
+  std::vector<std::string> listed;
+  ASSERT_EQ(listFirst((plain + "*.*").c_str(), &listing, &entry), 0);
+  do {
+    if (entry.name != "." && entry.name != "..") listed.push_back(entry.name);
+  } while (listNext(listing, &entry) == 0);
+  listClose(listing);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, names);
+
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    FileHandle file = kNoFile;
+    ASSERT_EQ(openFileForReading((plain + name).c_str(), &file), 0);
+    LARGE_INTEGER size = {};
+    EXPECT_TRUE(GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size));
+    EXPECT_EQ(size.QuadPart, static_cast<LONGLONG>(name.size() + 2));
+    if (name.size() == 2 || name == "NUL") {
+      char buffer[16] = {};
+      uint32_t got = 0;
+      EXPECT_EQ(readFile(file, buffer, sizeof buffer, &got), 0);
+      EXPECT_EQ(std::string(buffer, got), "[" + name + "]");
+    }
+    EXPECT_EQ(closeFile(file), 0);
+  }
+}
+
 TEST(Wide, LegacyTextComesFromTheSystemsAnsiCodePage) {
   // Wine's and an English Windows' legacy code page is Windows-1252.
   EXPECT_EQ(legacyTextToUtf8("Caf\xE9 \x80").view(), "Caf\xC3\xA9 \xE2\x82\xAC");
