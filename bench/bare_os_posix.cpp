@@ -24,7 +24,8 @@ void describe(const char* name, BareEntry* entry) {
   entry->size = 0;
   entry->attributes = 0x20;
   struct stat st;
-  if (fstatat(dirfd(listing), name, &st, 0) != 0) return;
+  // A link is passed over by the scan: neither entered nor read.
+  if (fstatat(dirfd(listing), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode)) return;
   if (S_ISDIR(st.st_mode)) {
     entry->attributes = 0x10;
   } else {

@@ -29,7 +29,9 @@ void onSignal(int) {
 
 }  // namespace
 
-void prepareProcess() {}
+// A closed pipe on standard output or error (| head) is a failed write
+// like any other, reported by its code, not a signal that ends the program.
+void prepareProcess() { signal(SIGPIPE, SIG_IGN); }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);

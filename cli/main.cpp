@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "cli/console.h"
+#include "cli/event_log.h"
 #include "cli/interrupt.h"
+#include "cli/monitoring.h"
 #include "cli/options.h"
 #include "cli/report.h"
 #include "cli/status_texts.h"
@@ -60,10 +62,10 @@ class StatusLine {
   void show(std::string_view counters, std::string_view file) {
     int columns = terminalColumns();
     std::string line = composeStatusLine(counters, file, columns > 0 ? columns : kDefaultColumns);
-    std::size_t characters = countCharacters(line);
+    std::size_t columnsUsed = terminalColumnsOf(line);
     std::string out = "\r" + line;
-    if (characters < shown_) out.append(shown_ - characters, ' ');
-    shown_ = characters;
+    if (columnsUsed < shown_) out.append(shown_ - columnsUsed, ' ');
+    shown_ = columnsUsed;
     writeStandardError(out);
   }
   void clear() {
@@ -77,7 +79,7 @@ class StatusLine {
 };
 
 // Runs the worker to its end; with a status line, shows the newest texts
-// at most ten times a second meanwhile.
+// at most ten times a second meanwhile, and looks in on the monitoring.
 void runWorker(bool statusLine) {
   std::promise<void> ended;
   std::future<void> scanEnded = ended.get_future();
@@ -85,11 +87,12 @@ void runWorker(bool statusLine) {
     runScan();
     ended.set_value();
   });
-  if (statusLine) {
+  if (statusLine || monitoringDuringScan()) {
     StatusLine line;
     Text counters, file;
     while (scanEnded.wait_for(kStatusInterval) != std::future_status::ready) {
-      if (takeStatusTexts(&counters, &file)) line.show(counters.view(), file.view());
+      if (statusLine && takeStatusTexts(&counters, &file)) line.show(counters.view(), file.view());
+      updateMonitoring();
     }
     line.clear();
   }
@@ -105,6 +108,14 @@ int run(const std::vector<std::string>& arguments) {
     std::string version = "readsweeper-cli " + std::string(versionText().view()) + "\n";
     return writeStandardOutput(version) == 0 ? kExitClean : kExitErrors;
   }
+  if (line.registerEventSource) {
+    std::string done;
+    int failed = registerEventSource(&done);
+    if (failed != 0) {
+      return usageError("--register-event-source: " + errorWords(failed) + " (run it as an administrator)");
+    }
+    return writeStandardOutput(done + "\n") == 0 ? kExitClean : kExitErrors;
+  }
 
   Settings s;
   int error = settingsOf(line, &s);
@@ -116,7 +127,9 @@ int run(const std::vector<std::string>& arguments) {
   if (error != 0) tell("Ctrl-C will end the program at once: " + errorWords(error));
   error = listRoot(root);
   if (error != 0) {
-    tell("cannot list \"" + std::string(root.view()) + "\": " + errorWords(error));
+    std::string message = "cannot list \"" + std::string(root.view()) + "\": " + errorWords(error);
+    tell(message);
+    reportUnlistableRoot(line, root, message);
     return kExitUnlistable;
   }
 
@@ -131,6 +144,11 @@ int run(const std::vector<std::string>& arguments) {
   if (openErrorList(s.errorList, &failure) != 0) {
     releaseAlignedMemory(buffer);
     return usageError(std::string(failure.view()));
+  }
+  if (!startMonitoring(line, root, s, &problem)) {
+    closeErrorList();
+    releaseAlignedMemory(buffer);
+    return usageError(problem);
   }
 
   // An interrupt may already have come. prepareScan clears the stop reason,
@@ -147,9 +165,14 @@ int run(const std::vector<std::string>& arguments) {
   releaseAlignedMemory(buffer);
 
   ScanResult result = scanResult();
-  if (result.stoppedBy == StopReason::ErrorList) tell(std::string(errorListFailure().view()));
+  // The list may fail at its last line or at its close, after the scan has
+  // stopped by a rule of its own: that failure is told and decides the
+  // exit code all the same, unless the user interrupted.
+  Text listFailure = errorListFailure();
+  if (!listFailure.empty()) tell(std::string(listFailure.view()));
   if (!line.quiet) tell(composeSummaryLine(result));
   int exitCode = exitCodeOf(result);
+  if (!listFailure.empty() && exitCode != kInterruptExitCode) exitCode = kExitErrorList;
   if (line.json) {
     error = writeStandardOutput(composeJsonResult(result, root.view(), s.checkEveryFile));
     if (error != 0) {
@@ -157,6 +180,7 @@ int run(const std::vector<std::string>& arguments) {
       if (exitCode == kExitClean) exitCode = kExitErrors;
     }
   }
+  finishMonitoring(result, exitCode);
   return exitCode;
 }
 

@@ -165,6 +165,19 @@ constexpr ProgramFlag kProgramFlags[] = {
     {"--quiet", &CommandLine::quiet},
     {"--help", &CommandLine::help},
     {"--version", &CommandLine::version},
+    {"--event-log", &CommandLine::eventLog},
+    {"--register-event-source", &CommandLine::registerEventSource},
+};
+
+// The options of the program that take a file name.
+struct ProgramFile {
+  std::string_view name;
+  std::string CommandLine::*field;
+};
+
+constexpr ProgramFile kProgramFiles[] = {
+    {"--settings", &CommandLine::settingsFile},
+    {"--prometheus", &CommandLine::prometheusFile},
 };
 
 }  // namespace
@@ -197,9 +210,13 @@ bool parseCommandLine(const std::vector<std::string>& arguments, CommandLine* li
     for (const ProgramFlag& f : kProgramFlags) {
       if (f.name == name) programFlag = &f;
     }
+    const ProgramFile* programFile = nullptr;
+    for (const ProgramFile& f : kProgramFiles) {
+      if (f.name == name) programFile = &f;
+    }
     const OptionRule* rule = ruleNamed(name);
-    bool takesValue = name == "--settings" || (rule && rule->kind != ValueKind::None);
-    if (!programFlag && !rule && name != "--settings") {
+    bool takesValue = programFile || (rule && rule->kind != ValueKind::None);
+    if (!programFlag && !rule && !programFile) {
       *problem = quoted(name) + " is not an option (see --help)";
       return false;
     }
@@ -217,20 +234,20 @@ bool parseCommandLine(const std::vector<std::string>& arguments, CommandLine* li
 
     if (programFlag) {
       line->*programFlag->field = true;
-    } else if (name == "--settings") {
+    } else if (programFile) {
       if (value.empty()) {
-        *problem = "--settings: needs a file name";
+        *problem = std::string(name) + ": needs a file name";
         return false;
       }
-      line->settingsFile = std::string(value);
-      line->settingsGiven = true;
+      line->*programFile->field = std::string(value);
+      if (name == "--settings") line->settingsGiven = true;
     } else {
       SettingOption option;
       if (!readSettingOption(*rule, value, &option, problem)) return false;
       line->settings.push_back(option);
     }
   }
-  if (!line->folderGiven && !line->help && !line->version) {
+  if (!line->folderGiven && !line->help && !line->version && !line->registerEventSource) {
     *problem = "no FOLDER given (see --help)";
     return false;
   }
@@ -297,6 +314,14 @@ Settings (each the twin of a key of the settings file):
 Output:
   --json              at the end, the result as one JSON object on stdout
   --quiet             no progress line and no summary on stderr
+  --prometheus FILE   the scan's figures in FILE for the node exporter's
+                      textfile collector: at the start, every minute and at
+                      the end, replaced whole each time
+  --event-log         at the end, one event with the summary: the Windows
+                      Application log (source Readsweeper), syslog elsewhere
+  --register-event-source
+                      Windows: register the event source (once, as an
+                      administrator); needs no FOLDER
   --help              this text
   --version           the version
 

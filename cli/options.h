@@ -28,12 +28,15 @@ struct CommandLine {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  std::string prometheusFile;  // --prometheus; empty: no textfile
+  bool eventLog = false;
+  bool registerEventSource = false;
   std::vector<SettingOption> settings;
 };
 
 // Reads the arguments after the program name. Returns false with a one-line
 // reason (naming the option or argument) when they are not a valid command
-// line. --help and --version need no FOLDER.
+// line. --help, --version and --register-event-source need no FOLDER.
 bool parseCommandLine(const std::vector<std::string>& arguments, CommandLine* line, std::string* problem);
 
 // The settings of a scan: those of --settings or the window program's

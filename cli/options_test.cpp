@@ -175,6 +175,44 @@ TEST(Options, RefusedValuesAndArguments) {
   }
 }
 
+// Each numeric option takes its top and refuses one more, and a value of
+// 20 digits or more is refused whatever it would come to in 64 bits: 2^64
+// and a few more would wrap round to small numbers that every option takes.
+TEST(Options, ValuesPastTheTopOfEachNumericOption) {
+  const struct {
+    const char* option;
+    int64_t low, top;
+    const char* suffix;  // of a size or a duration, "" for a count
+  } options[] = {
+      {"--cycles", 0, INT32_MAX, ""},   {"--errors", 0, INT32_MAX, ""},    {"--repeat", 1, INT32_MAX, ""},
+      {"--checked", 0, INT64_MAX, "k"}, {"--block", 1, INT32_MAX, "k"},    {"--time", 0, INT32_MAX, "d"},
+      {"--skip-file", 0, 100, ""},      {"--subfolder", 1, 100, ""},       {"--next-file", 1, 100, ""},
+  };
+  for (const auto& o : options) {
+    SCOPED_TRACE(o.option);
+    const std::string top = std::to_string(o.top);
+    CommandLine line;
+    std::string problem;
+    for (const std::string& taken : {top, std::string("00000000000000000001"), std::string(40, '0') + top}) {
+      EXPECT_TRUE(parseCommandLine({o.option, taken, "/d"}, &line, &problem)) << taken << ": " << problem;
+    }
+    const std::string range = " is out of range (" + std::to_string(o.low) + " to " + top + ")";
+    std::vector<std::string> refused = {
+        std::to_string(uint64_t(o.top) + 1),
+        "18446744073709551616",  // 2^64
+        "18446744073709551617",
+        "18446744073709551621",
+        "99999999999999999999",
+        "36893488147419103237",  // 2^65 + 5
+        "00000000000000000000000000000000018446744073709551617",
+    };
+    if (*o.suffix) refused.push_back(std::string("18446744073709551617") + o.suffix);
+    for (const std::string& value : refused) {
+      EXPECT_EQ(problemOf({o.option, value, "/d"}), std::string(o.option) + ": \"" + value + "\"" + range);
+    }
+  }
+}
+
 TEST(Options, ProgramOptionsFolderAndTheEndOfOptions) {
   CommandLine line;
   std::string problem;

@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "common/text.h"
 #include "platform/posix/resident_pages.h"
 
 namespace fs = std::filesystem;
@@ -51,20 +53,23 @@ struct Finished {
 
 // The program started with its standard output on a pipe and its standard
 // error on a pipe or, with `terminalColumns` above 0, on a terminal of that
-// width. A thread gathers both streams as they come.
+// width. A thread gathers both streams as they come. `output` and `error`,
+// when not -1, are descriptors that take the place of the pipes.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args, int terminalColumns = 0) {
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    if (terminalColumns > 0) {
+  explicit Program(const std::vector<std::string>& args, int terminalColumns = 0, int output = -1, int error = -1) {
+    int out[2] = {-1, output}, err[2] = {-1, error};
+    if (output < 0) {
+      EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    }
+    if (error < 0 && terminalColumns > 0) {
       winsize size{};
       size.ws_row = 24;
       size.ws_col = static_cast<unsigned short>(terminalColumns);
       EXPECT_EQ(openpty(&err[0], &err[1], nullptr, nullptr, &size), 0);
       fcntl(err[0], F_SETFD, FD_CLOEXEC);
       fcntl(err[1], F_SETFD, FD_CLOEXEC);
-    } else {
+    } else if (error < 0) {
       EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
     }
     std::vector<std::string> argv{READSWEEPER_CLI};
@@ -79,8 +84,8 @@ class Program {
     started_ = Clock::now();
     EXPECT_EQ(posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
+    if (output < 0) close(out[1]);
+    if (error < 0) close(err[1]);
     reader_ = std::thread([this, o = out[0], e = err[0]] { gather(o, e); });
   }
   ~Program() {
@@ -133,7 +138,7 @@ class Program {
  private:
   void gather(int out, int err) {
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-    int open = 2;
+    int open = (out >= 0) + (err >= 0);
     char buffer[4096];
     while (open > 0) {
       if (poll(fds, 2, -1) < 0) continue;
@@ -361,6 +366,24 @@ TEST(Program, AnErrorListThatCannotBeOpenedEndsWith2) {
   EXPECT_FALSE(fs::exists("missing"));
 }
 
+// A JSON result that cannot be written is no clean end, whatever the scan
+// found: exit 1, and standard error tells why after the summary.
+TEST(Program, AJsonResultThatCannotBeWrittenEndsWith1) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  Finished f = Program({"--checked", "64k", "--block", "4k", "--json", "tree"}, 0, full).finish();
+  close(full);
+  EXPECT_EQ(f.exitCode, 1) << f.err;
+  EXPECT_FALSE(summaryCounts(f.err).is_null()) << f.err;
+  EXPECT_NE(f.err.find("; stopped by the checked-bytes limit\n"
+                       "readsweeper-cli: cannot write the JSON result: No space left on device (error 28)\n"),
+            std::string::npos)
+      << f.err;
+  EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 2) << f.err;
+}
+
 TEST(Program, ARootThatCannotBeListedEndsWith3) {
   ScopedTempDir dir;
   writeTestFile("plain", "x");
@@ -382,12 +405,22 @@ TEST(Program, ARootThatCannotBeListedEndsWith3) {
 TEST(Program, UsageErrorsEndWith2AndScanNothing) {
   ScopedTempDir dir;
   fs::create_directory("folder.ini");
+  writeTestFile("a.bin", "abc");
   const struct {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
       {{"--skip-file", "101", "."}, "readsweeper-cli: --skip-file: \"101\" is out of range (0 to 100)\n"},
       {{"--frobnicate", "."}, "readsweeper-cli: \"--frobnicate\" is not an option (see --help)\n"},
+      // With a checked limit, so that a value taken by mistake ends the scan.
+      {{"--checked", "1", "--cycles", "2147483648", "."},
+       "readsweeper-cli: --cycles: \"2147483648\" is out of range (0 to 2147483647)\n"},
+      {{"--checked", "1", "--cycles", "18446744073709551617", "."},
+       "readsweeper-cli: --cycles: \"18446744073709551617\" is out of range (0 to 2147483647)\n"},
+      {{"--checked", "1", "--time", "2147483648", "."},
+       "readsweeper-cli: --time: \"2147483648\" is out of range (0 to 2147483647)\n"},
+      {{"--checked", "1", "--time", "18446744073709551616", "."},
+       "readsweeper-cli: --time: \"18446744073709551616\" is out of range (0 to 2147483647)\n"},
       {{"--json"}, "readsweeper-cli: no FOLDER given (see --help)\n"},
       {{"--settings", "missing.ini", "."},
        "readsweeper-cli: --settings: cannot read \"missing.ini\": No such file or directory (error 2)\n"},
@@ -415,17 +448,34 @@ TEST(Program, HelpAndVersion) {
   EXPECT_EQ(version.out, "readsweeper-cli version 0.03.4\n");
 }
 
-TEST(Program, TheTimeLimitEndsTheScan) {
+// Without a terminal no status line is written, however long the scan:
+// standard error on a pipe or in a file holds the summary alone, not the
+// carriage-return lines a terminal would show ten times a second.
+TEST(Program, TheTimeLimitEndsTheScanWithOnlyTheSummaryOffATerminal) {
   ScopedTempDir dir;
   makeTree("tree");
-  Finished f = run({"--time", "2", "--json", "tree"});
-  EXPECT_EQ(f.exitCode, 0) << f.err;
-  nlohmann::json j = resultOf(f);
-  EXPECT_EQ(j["stopped_by"], "time");
-  EXPECT_GE(j["elapsed_seconds"].get<double>(), 2.0);
-  // Generous: the machine may be loaded; the scan must not run on.
-  EXPECT_GE(f.seconds, 1.9);
-  EXPECT_LT(f.seconds, 30.0);
+  int file = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(file, 0);
+  // Both at once: the scans run for their time, whatever the machine does.
+  Program onAPipe({"--time", "2", "--json", "tree"});
+  Program inAFile({"--time", "2", "--json", "tree"}, 0, -1, file);
+  close(file);
+  Finished piped = onAPipe.finish();
+  Finished filed = inAFile.finish();
+  filed.err = readTestFile("stderr.txt");
+  for (const Finished* f : {&piped, &filed}) {
+    SCOPED_TRACE(f == &piped ? "a pipe" : "a file");
+    EXPECT_EQ(f->exitCode, 0) << f->err;
+    nlohmann::json j = resultOf(*f);
+    EXPECT_EQ(j["stopped_by"], "time");
+    EXPECT_GE(j["elapsed_seconds"].get<double>(), 2.0);
+    // Generous: the machine may be loaded; the scan must not run on.
+    EXPECT_GE(f->seconds, 1.9);
+    EXPECT_LT(f->seconds, 30.0);
+    EXPECT_EQ(f->err.rfind("readsweeper-cli: checked ", 0), 0u) << f->err;
+    EXPECT_EQ(std::count(f->err.begin(), f->err.end(), '\n'), 1) << f->err;
+    EXPECT_EQ(f->err.find('\r'), std::string::npos) << f->err;
+  }
 }
 
 // On a terminal the status line is rewritten in place, never wider than
@@ -518,4 +568,134 @@ TEST(Program, NamesThatOnlyPosixSystemsAllow) {
   EXPECT_EQ(j["reading_errors"], 0);
   EXPECT_EQ(j["root"], "we\\ird\nname\xef\xbf\xbd/");
   EXPECT_NE(f.out.find("\"root\":\"we\\\\ird\\nname\xef\xbf\xbd/\""), std::string::npos) << f.out;
+}
+
+// The error list's own failures and guards.
+namespace {
+
+// The list's lines, each with its line end.
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return lines;
+}
+
+}  // namespace
+
+// The last line of the list ("scan end") fails to go out whole: a file size
+// limit with SIGXFSZ ignored stands for a full disk. The failure is told
+// and gives exit code 4 whatever stopped the scan, and the list is cut back
+// to its last whole line.
+TEST(ErrorListFailures, AFailedLastWriteEndsWith4AndLeavesNoTornLine) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "tree");
+  const std::vector<std::string> args = {"--checked", "64k", "--block", "4k", "--json", "--error-list", "errors.csv",
+                                         "tree"};
+  // A first scan gives the list its header and the length of a start line.
+  Finished first = run(args);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  std::string before = readTestFile("errors.csv");
+  std::vector<std::string> lines = linesOf(before);
+  ASSERT_EQ(lines.size(), 3u) << before;  // header, scan start, scan end
+  ASSERT_EQ(lines[1].find(",scan start,"), 23u) << lines[1];
+  const std::size_t room = before.size() + lines[1].size() + 20;
+
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = room;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  auto previous = signal(SIGXFSZ, SIG_IGN);
+  Program program(args);  // inherits both
+  signal(SIGXFSZ, previous);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  Finished f = program.finish();
+
+  EXPECT_EQ(f.exitCode, 4) << f.err;
+  EXPECT_NE(f.err.find("readsweeper-cli: cannot write the error list errors.csv: File too large (code 27)\n"),
+            std::string::npos)
+      << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "checked");
+  std::string after = readTestFile("errors.csv");
+  ASSERT_LT(after.size(), room);
+  EXPECT_EQ(after.back(), '\n');
+  EXPECT_EQ(after.substr(0, before.size()), before);
+  std::vector<std::string> added = linesOf(after.substr(before.size()));
+  ASSERT_EQ(added.size(), 1u) << after;
+  EXPECT_NE(added[0].find(",scan start,"), std::string::npos) << added[0];
+
+  // The next scan's first line starts a line of its own.
+  EXPECT_EQ(run(args).exitCode, 0);
+  std::vector<std::string> all = linesOf(readTestFile("errors.csv"));
+  ASSERT_EQ(all.size(), 6u);
+  EXPECT_NE(all[4].find(",scan start,"), std::string::npos) << all[4];
+}
+
+// A standard output whose reader has gone (| head -c 10) is the failed
+// JSON write it is, exit code 1, not death by SIGPIPE.
+TEST(ErrorListFailures, AClosedPipeOnStandardOutputEndsWith1) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "tree");
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  close(out[0]);
+  int err = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(err, 0);
+  std::vector<std::string> argv{READSWEEPER_CLI, "--checked", "64k", "--block", "4k", "--json", "tree"};
+  std::vector<char*> pointers;
+  for (std::string& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(readTestFile("err.txt").find("readsweeper-cli: cannot write the JSON result: Broken pipe (error 32)\n"),
+            std::string::npos)
+      << readTestFile("err.txt");
+}
+
+// A link planted at the list's path would make a scan run as root append
+// to whatever it leads to: the start is refused and the target untouched.
+TEST(ErrorListFailures, AListThatIsALinkIsRefused) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "tree");
+  writeTestFile("victim", "precious\n");
+  fs::create_symlink("victim", "errors.csv");
+  fs::create_symlink("nowhere", "dangling.csv");
+  for (const char* list : {"errors.csv", "dangling.csv"}) {
+    Finished f = run({"--checked", "64k", "--block", "4k", "--error-list", list, "tree"});
+    EXPECT_EQ(f.exitCode, 2);
+    EXPECT_EQ(f.err, std::string("readsweeper-cli: cannot open the error list ") + list +
+                         ": Too many levels of symbolic links (code 40)\n");
+  }
+  EXPECT_EQ(readTestFile("victim"), "precious\n");
+  EXPECT_FALSE(fs::exists("nowhere"));
+}
+
+// A root whose name is not UTF-8 (Latin-1) still gives a list that decodes
+// as UTF-8: each such byte is U+FFFD.
+TEST(ErrorListFailures, ANameThatIsNotUtf8GivesAUtf8List) {
+  ScopedTempDir dir;
+  makeTree(dir.path() / "caf\xe9");
+  Finished f = run({"--checked", "64k", "--block", "4k", "--error-list", "errors.csv", "caf\xe9"});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  std::string list = readTestFile("errors.csv");
+  EXPECT_NE(list.find(",scan start,caf\xef\xbf\xbd/,"), std::string::npos) << list;
+  EXPECT_EQ(list.find('\xe9'), std::string::npos);
+  EXPECT_TRUE(isValidUtf8(list));
 }

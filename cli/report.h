@@ -38,9 +38,12 @@ std::string composeSummaryLine(const ScanResult& result);
 
 // The terminal's status line: the counters line, two blanks and the file
 // line, with every control character and every byte that is not part of a
-// UTF-8 character shown as "?", cut to `columns` - 1 characters (the last
-// column would make the terminal wrap).
+// UTF-8 character shown as "?", cut to `columns` - 1 terminal columns (the
+// last column would make the terminal wrap); a wide character takes two.
 std::string composeStatusLine(std::string_view counters, std::string_view file, int columns);
+
+// The terminal columns a status line takes.
+std::size_t terminalColumnsOf(std::string_view line);
 
 // Bytes per second from bytes and milliseconds, rounded; 0 without time.
 int64_t bytesPerSecond(int64_t bytes, int64_t milliseconds);

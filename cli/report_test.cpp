@@ -198,10 +198,18 @@ TEST(StatusLine, JoinedCleanedAndCutToTheWidth) {
       {"checked 5B", "\"/a\"", 0, ""},
       {"c", "\"/new\nline\ttab\x1b[2J\"", 80, "c  \"/new?line?tab?[2J\""},
       {"c", "\"/bad\xff\xc2\x9b\x7f\"", 80, "c  \"/bad???\""},
-      // Characters, not bytes, fill the width.
+      // Columns, not bytes, fill the width: an accented letter takes one,
+      // an East Asian character or an emoji two, a combining mark none.
       {"c", "\"\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\"", 8, "c  \"\xc3\xa9\xc3\xa9\xc3\xa9"},
+      {"c", "\"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\"", 9, "c  \"\xe6\x97\xa5\xe6\x9c\xac"},
+      {"c", "\"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\"", 10, "c  \"\xe6\x97\xa5\xe6\x9c\xac"},
+      {"c", "\"\xed\x95\x9c\xea\xb8\x80\xf0\x9f\x98\x80\"", 11, "c  \"\xed\x95\x9c\xea\xb8\x80\xf0\x9f\x98\x80"},
+      {"c", "\"e\xcc\x81" "e\xcc\x81" "e\xcc\x81\"", 7, "c  \"e\xcc\x81" "e\xcc\x81"},
+      {"c", "\"e\xcc\x81" "e\xcc\x81" "e\xcc\x81\"", 6, "c  \"e\xcc\x81"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(composeStatusLine(c.counters, c.file, c.columns), c.line) << c.file << " " << c.columns;
   }
+  // What the blanks after a shorter line are counted in.
+  EXPECT_EQ(terminalColumnsOf("\xe6\x97\xa5\xe6\x9c\xac x e\xcc\x81"), 8u);
 }

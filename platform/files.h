@@ -34,6 +34,13 @@ int findEntryByName(const char* name, Text* storedName);
 // does a folder.
 int openFileForReading(const char* path, FileHandle* file);
 
+// Opens a listed file of a scan for reading, as openFileForReading does,
+// but only when the entry itself is a regular file: in the place of a link,
+// a FIFO, a socket or a device node nothing is opened and the code is that
+// of a missing entry (isNotFoundError), as for a file deleted since it was
+// listed. A folder fails as openFileForReading fails on it.
+int openListedFile(const char* path, FileHandle* file);
+
 // Whether the code of a failed open or listing says that the entry, or a
 // folder on its way, is not there (rather than there but unreadable).
 bool isNotFoundError(int error);
@@ -43,7 +50,8 @@ int createFileForWriting(const char* path, FileHandle* file);
 
 // Opens a file for appending, creating it when it is missing: every write
 // goes to its end. Others may go on reading, deleting and renaming it
-// meanwhile. `*empty` tells whether it holds nothing yet.
+// meanwhile. `*empty` tells whether it holds nothing yet. A symbolic link
+// at `path` is refused on POSIX systems, not followed.
 int openFileForAppending(const char* path, FileHandle* file, bool* empty);
 
 // Reads at most `size` bytes at the current position; `*got` is what came
@@ -61,6 +69,12 @@ int flushFile(FileHandle file);
 int positionFile(FileHandle file, int64_t offset);
 
 int closeFile(FileHandle file);
+
+// The length of an open file in bytes.
+int fileLength(FileHandle file, int64_t* length);
+
+// Cuts an open file written to back to `length` bytes, no more than it holds.
+int truncateFile(FileHandle file, int64_t length);
 
 // --- reads past the system's file cache -----------------------------------
 
@@ -89,7 +103,7 @@ inline bool alignedRequest(uint32_t alignment, int64_t offset, const void* buffe
          reinterpret_cast<uintptr_t>(buffer) % alignment == 0;
 }
 
-// Opens an existing file as openFileForReading does, to be read past the
+// Opens a listed file as openListedFile does, to be read past the
 // cache. When the system will not open the file so, it is opened the usual
 // way instead, and the result is that open's: the refusal is no failure.
 int openFileUnbuffered(const char* path, UnbufferedFile* file);

@@ -12,6 +12,11 @@ struct ListEntry {
   int64_t size = 0;         // full size in bytes; 0 for folders
   uint32_t attributes = 0;  // the attribute word: 0x10 folder, 0x20 archive, ...
   uint32_t reparseTag = 0;  // with the 0x400 bit on Windows, the kind of reparse point; 0 otherwise
+  // Which entry it is, where the listing tells (0 and 0 where it does not):
+  // on POSIX systems the device and inode of the entry itself, a link not
+  // followed, and for "." those of the folder actually listed.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 using ListHandle = intptr_t;

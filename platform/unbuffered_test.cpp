@@ -102,7 +102,7 @@ TEST(Unbuffered, OpensFailAsTheUsualOpenFails) {
   for (const char* path : {"missing.bin", "folder", "no-such-folder/x.bin"}) {
     SCOPED_TRACE(path);
     FileHandle plain = 7;
-    int usual = openFileForReading(path, &plain);
+    int usual = openListedFile(path, &plain);
     ASSERT_NE(usual, 0);
     UnbufferedFile file;
     file.handle = 7;

@@ -128,6 +128,10 @@ constexpr uint32_t kOnlineOnly = 0x400000 | 0x40000 | 0x1000;
 constexpr uint32_t kDevice = 0x40;
 
 bool isDotEntry(std::string_view name);
+// Whether a listing just opened, whose first entry is `first`, lists the
+// folder that an earlier listing described by `device` and `inode`; true
+// where either listing does not tell.
+bool isListedFolder(uint64_t device, uint64_t inode, const ListEntry& first);
 
 // Walks from rootFolder to one entry (Scan.entry, Scan.subPath); leaves the
 // listing it stopped in open. None when rootFolder cannot be listed. A

@@ -47,8 +47,11 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kHeader = "time,event,path,offset,requested,obtained,code,message";
 constexpr int64_t kEmpty = INT64_MIN;  // a number column left empty
 
-// Past this many keys a scan writes every further event.
+// Past this many keys, or this many bytes of their paths (100,000 paths
+// of 32,767 characters would take gigabytes), a scan writes every further
+// event.
 constexpr std::size_t kMostKeys = 100000;
+constexpr std::size_t kMostKeyBytes = std::size_t{64} << 20;
 // Over 2.6 slots per key: probes stay short even when the set is full, and
 // a free slot always ends them.
 constexpr std::size_t kSlots = std::size_t{1} << 18;
@@ -111,7 +114,7 @@ bool firstOfItsKind(Event event, std::string_view path, int code) {
       return false;
     }
   }
-  if (List.keys.size() == kMostKeys) return true;
+  if (List.keys.size() == kMostKeys || List.keyPaths.size() + path.size() > kMostKeyBytes) return true;
   List.keys.push_back({hash, List.keyPaths.size(), path.size(), code, event});
   List.keyPaths.append(path);
   List.slots[at] = static_cast<uint32_t>(List.keys.size());
@@ -150,19 +153,36 @@ void appendTime(std::string* line, const LocalTime& t) {
   appendPadded(line, t.millisecond, 3);
 }
 
-// A field holding a comma, a double quote, CR or LF goes in double quotes,
-// with its own double quotes doubled.
-void appendField(std::string* line, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+// The text with each byte that is not part of a UTF-8 character written as
+// U+FFFD (a Latin-1 name on Linux, a lone surrogate from Windows), as the
+// JSON result writes it: the list as a whole stays UTF-8. Double quotes are
+// doubled when `quoted`.
+void appendUtf8(std::string* line, std::string_view text, bool quoted) {
+  if (!quoted && isValidUtf8(text)) {
     line->append(text);
     return;
   }
-  *line += '"';
-  for (char c : text) {
-    if (c == '"') *line += '"';
-    *line += c;
+  while (!text.empty()) {
+    unsigned char lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = lead < 0x80 ? 1 : announcedLength(lead);
+    if (length == 0 || length > text.size() || !isValidUtf8(text.substr(0, length))) {
+      line->append("\xEF\xBF\xBD");
+      text.remove_prefix(1);
+      continue;
+    }
+    if (quoted && lead == '"') *line += '"';
+    line->append(text.substr(0, length));
+    text.remove_prefix(length);
   }
-  *line += '"';
+}
+
+// A field holding a comma, a double quote, CR or LF goes in double quotes,
+// with its own double quotes doubled.
+void appendField(std::string* line, std::string_view text) {
+  bool quoted = text.find_first_of(",\"\r\n") != std::string_view::npos;
+  if (quoted) *line += '"';
+  appendUtf8(line, text, quoted);
+  if (quoted) *line += '"';
 }
 
 void composeLine(Event event, std::string_view path, int64_t offset, int64_t requested, int64_t obtained,
@@ -184,10 +204,21 @@ void composeLine(Event event, std::string_view path, int64_t offset, int64_t req
 }
 
 // Writes the composed line in one call. A failure is kept for the front
-// end, and the list is closed: nothing more is written to it.
+// end, and the list is closed: nothing more is written to it. A line that
+// went out only in part (a full disk, a file size limit) is cut off again,
+// so that the list always ends at a line end and the next scan's first
+// line starts a line of its own.
 int writeLine() {
+  int64_t before = 0;
+  int lengthError = fileLength(List.file, &before);
   int error = writeFile(List.file, List.line.data(), static_cast<uint32_t>(List.line.size()));
   if (error == 0) return 0;
+  if (lengthError == 0) {
+    // A list that cannot be cut (a FIFO) keeps what it got; the failure
+    // reported is the write's either way.
+    int cutError = truncateFile(List.file, before);
+    static_cast<void>(cutError);
+  }
   List.failure = failureText("cannot write the error list ", error);
   closeErrorList();
   return error;

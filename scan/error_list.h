@@ -28,9 +28,10 @@ Text errorListFailure();
 
 // The worker's events. The failures are folded: within a scan, only the
 // first event of each (path, event, code) is written and later ones are
-// counted, for the first 100,000 such keys; past them every event is
-// written. A write that fails asks the scan to stop (StopReason::ErrorList)
-// and closes the list.
+// counted, for the first 100,000 such keys and 64 MiB of their paths; past
+// either bound every event is written. A write that fails asks the scan to
+// stop (StopReason::ErrorList) and closes the list; a line written in part
+// is cut off again.
 void listScanStart(std::string_view root, const Settings& s);
 void listScanEnd(std::string_view root, const ScanResult& result);
 void listOpenFailed(std::string_view path, int code);

@@ -132,6 +132,11 @@ TEST_F(ErrorListFixture, PathsAreQuotedWhenTheyHoldCommasQuotesOrLineEnds) {
       {"R:\\line\nend", "\"R:\\line\nend\""},
       {"R:\\carriage\rreturn", "\"R:\\carriage\rreturn\""},
       {"R:\\ünïcödé ✓.bin", "R:\\ünïcödé ✓.bin"},
+      // Each byte that is not part of a UTF-8 character is U+FFFD: a
+      // Latin-1 name, a cut sequence, an encoded lone surrogate.
+      {"R:\\caf\xe9.bin", "R:\\caf\xef\xbf\xbd.bin"},
+      {"R:\\\xe6\x97,\"\xff", "\"R:\\\xef\xbf\xbd\xef\xbf\xbd,\"\"\xef\xbf\xbd\""},
+      {"R:\\\xed\xa0\x80x", "R:\\\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdx"},
   };
   open();
   std::string expected = kStart;
@@ -140,6 +145,7 @@ TEST_F(ErrorListFixture, PathsAreQuotedWhenTheyHoldCommasQuotesOrLineEnds) {
     expected += kAt + "open failed," + c.field + ",,,,5,Access is denied.\r\n";
   }
   EXPECT_EQ(FakeDisk[kList], expected);
+  EXPECT_TRUE(isValidUtf8(FakeDisk[kList]));
 }
 
 TEST_F(ErrorListFixture, AnExistingListIsAppendedTo) {
@@ -254,6 +260,22 @@ TEST_F(ErrorListFixture, PastTheFirst100000KeysEveryEventIsWritten) {
   listOpenFailed("R:\\one more", 2);
   listOpenFailed("R:\\one more", 2);
   EXPECT_EQ(repeatedEvents(), 1);
+}
+
+// Long paths fill the set's 64 MiB of paths long before its keys: 2,097
+// paths of 32,000 bytes fit, and past them every event is written.
+TEST_F(ErrorListFixture, PastThe64MiBOfPathsEveryEventIsWritten) {
+  open();
+  const int paths = 2100;
+  auto pathOf = [](int i) {
+    std::string number = std::to_string(100000 + i);
+    return "R:\\" + number + std::string(32000 - 3 - number.size(), 'p');
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < paths; ++i) listOpenFailed(pathOf(i), 2);
+  }
+  EXPECT_EQ(repeatedEvents(), 2097);
+  EXPECT_EQ(FakeWriteCount, 1 + paths + (paths - 2097));
 }
 
 TEST_F(ErrorListFixture, WithoutAListNothingIsWritten) {

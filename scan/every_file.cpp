@@ -56,7 +56,7 @@ void showListingProgress() {
 void takeEntry(uint32_t folder, const ListEntry& entry) {
   if (entry.attributes & kFolderBit) {
     if (isDotEntry(entry.name) || (entry.attributes & (kReparsePoint | kOnlineOnly))) return;
-    Scan.index.addFolder(folder, entry.name);
+    Scan.index.addFolder(folder, entry.name, entry.device, entry.inode);
     return;
   }
   if ((entry.attributes & kReparsePoint) && entry.reparseTag == kSymbolicLinkTag) return;
@@ -75,6 +75,13 @@ bool listFolder(uint32_t folder, int64_t* entriesSeen) {
     // A folder removed since its parent was listed is no longer part of
     // the tree; so is a root that is not there, as in a walk.
     if (!isNotFoundError(error)) countUnlistableFolder(Scan.pattern, error);
+    return ScanState.load() > 0;
+  }
+  // A folder replaced since its parent was listed is no longer part of the
+  // tree either, wherever its path now leads.
+  const IndexedFolder& listed = Scan.index.folder(folder);
+  if (!isListedFolder(listed.device, listed.inode, Scan.entry)) {
+    closeListing();
     return ScanState.load() > 0;
   }
   do {

@@ -59,11 +59,11 @@ const char* FileIndex::keepName(std::string_view name) {
   return kept;
 }
 
-uint32_t FileIndex::addFolder(uint32_t parent, std::string_view name) {
+uint32_t FileIndex::addFolder(uint32_t parent, std::string_view name, uint64_t device, uint64_t inode) {
   if (folders_.size() >= kNoFolder) return kNoFolder;
   const char* kept = keepName(name);
   if (kept == nullptr) return kNoFolder;
-  if (!folders_.push({kept, parent, static_cast<uint16_t>(name.size())})) return kNoFolder;
+  if (!folders_.push({kept, parent, static_cast<uint16_t>(name.size()), device, inode})) return kNoFolder;
   return static_cast<uint32_t>(folders_.size() - 1);
 }
 

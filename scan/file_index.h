@@ -24,6 +24,8 @@ struct IndexedFolder {
   const char* name;  // empty for the root
   uint32_t parent;   // the root is its own parent
   uint16_t nameLength;
+  uint64_t device;   // which folder its listing found (ListEntry), 0 and 0 when unknown
+  uint64_t inode;
 };
 
 // What the index holds and what it takes.
@@ -72,7 +74,7 @@ class FileIndex {
   // Adds a folder below `parent`; its number, or kNoFolder when the index
   // has no room left (memory, or the numbers).
   static constexpr uint32_t kNoFolder = UINT32_MAX;
-  uint32_t addFolder(uint32_t parent, std::string_view name);
+  uint32_t addFolder(uint32_t parent, std::string_view name, uint64_t device = 0, uint64_t inode = 0);
   // Adds a file; false when the index has no room left.
   bool addFile(uint32_t folder, std::string_view name, int64_t size);
 

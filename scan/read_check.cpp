@@ -51,7 +51,7 @@ struct CheckedFile : UnbufferedFile {
 int openForCheck(const char* path, bool pastCache, CheckedFile* file) {
   file->pastCache = pastCache;
   if (pastCache) return openFileUnbuffered(path, file);
-  return openFileForReading(path, &file->handle);
+  return openListedFile(path, &file->handle);
 }
 
 int64_t alignDown(int64_t value, int64_t alignment) { return value / alignment * alignment; }

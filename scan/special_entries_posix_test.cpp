@@ -1,8 +1,9 @@
 // What a POSIX listing makes of entries that a Windows one does not have:
-// links are described by what they lead to and marked as reparse points,
-// so the walk never follows one into a folder; FIFOs, sockets and device
-// nodes are devices, which no scan opens (a FIFO's open would wait for a
-// writer for ever, a device node's reaches the device).
+// links are reparse points and devices (with the folder bit when they lead
+// to a folder), so that no scan follows one into a folder or reads a file
+// through it; FIFOs, sockets and device nodes are devices, which no scan
+// opens (a FIFO's open would wait for a writer for ever, a device node's
+// reaches the device).
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -64,13 +65,20 @@ TEST(SpecialEntries, LinksAndDevicesInAListing) {
   ASSERT_EQ(listFirst((tree.root + "*.*").c_str(), &listing, &entry), 0);
   do {
     seen[entry.name] = {entry.attributes, entry.size};
+    // Each entry names itself, a link not followed; "." names the folder.
+    struct stat st;
+    ASSERT_EQ(lstat((entry.name == "." ? tree.root : tree.root + entry.name).c_str(), &st), 0) << entry.name;
+    if (entry.name != "..") {
+      EXPECT_EQ(entry.inode, static_cast<uint64_t>(st.st_ino)) << entry.name;
+      EXPECT_EQ(entry.device, static_cast<uint64_t>(st.st_dev)) << entry.name;
+    }
   } while (listNext(listing, &entry) == 0);
   listClose(listing);
   EXPECT_EQ(seen["folder"], std::make_pair(0x10u, int64_t{0}));
   EXPECT_EQ(seen["file.bin"], std::make_pair(0x20u, int64_t{100}));
-  EXPECT_EQ(seen["link-to-folder"], std::make_pair(0x410u, int64_t{0}));
-  EXPECT_EQ(seen["link-to-file"], std::make_pair(0x420u, int64_t{100}));
-  EXPECT_EQ(seen["dangling"], std::make_pair(0x420u, int64_t{0}));
+  EXPECT_EQ(seen["link-to-folder"], std::make_pair(0x450u, int64_t{0}));
+  EXPECT_EQ(seen["link-to-file"], std::make_pair(0x440u, int64_t{0}));
+  EXPECT_EQ(seen["dangling"], std::make_pair(0x440u, int64_t{0}));
   EXPECT_EQ(seen["fifo"], std::make_pair(0x40u, int64_t{0}));
   if (tree.socketOk) {
     EXPECT_EQ(seen["socket"].first, 0x40u);
@@ -103,9 +111,8 @@ TEST(SpecialEntries, AScanOfAllFilesLeavesDevicesAlone) {
   finishScan();
 }
 
-// The index follows no link into a folder and takes in no device; a link to
-// a file is read through, and a dangling one, listed as an empty file, is
-// taken in under "scan all files" and passed over as not there.
+// The index follows no link, to a folder or to a file, and takes in no
+// device, even under "scan all files": only the two regular files count.
 TEST(SpecialEntries, EveryFileIndexesNeitherLinkedFoldersNorDevices) {
   SpecialTree tree;
   resetFakeWindow();
@@ -122,12 +129,12 @@ TEST(SpecialEntries, EveryFileIndexesNeitherLinkedFoldersNorDevices) {
   setupScan();
   for (int pass = 0; pass < 100 && ScanState.load() > 0; ++pass) runPass();
   ASSERT_EQ(ScanState.load(), -1) << "the cycle did not end";
-  // file.bin, link-to-file, folder/inside.bin, dangling.
-  EXPECT_EQ(Scan.indexedFiles, 4);
-  EXPECT_EQ(Scan.coveredFiles, 3);
+  // file.bin, folder/inside.bin.
+  EXPECT_EQ(Scan.indexedFiles, 2);
+  EXPECT_EQ(Scan.coveredFiles, 2);
   EXPECT_EQ(Scan.openErrors, 0);
   EXPECT_EQ(Scan.readErrors, 0);
-  EXPECT_EQ(Scan.checkedBytes, 3);
+  EXPECT_EQ(Scan.checkedBytes, 2);
   requestScanStop();
   finishScan();
 }

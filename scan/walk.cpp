@@ -19,6 +19,15 @@ int openListing() {
 
 bool isDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
+// A folder swapped for a link (to /sys, say) after its parent was listed is
+// opened by its path all the same; its "." then names another folder. Only
+// the folders below the root are compared: the root may be reached through
+// a link of the user's.
+bool isListedFolder(uint64_t device, uint64_t inode, const ListEntry& first) {
+  if (inode == 0 || first.inode == 0 || first.name != ".") return true;
+  return first.device == device && first.inode == inode;
+}
+
 // The walk keeps no stack: it moves forward through one listing or down
 // into a subfolder, never back up. The pick draw comes before each advance,
 // so the first entry of a listing can be picked but never descended into.
@@ -37,6 +46,8 @@ PickResult pickEntry() {
     Scan.subPath.push_back(kPathSeparator);
     closeListing();
     int64_t folderSize = Scan.entry.size;
+    uint64_t device = Scan.entry.device;
+    uint64_t inode = Scan.entry.inode;
     int error = openListing();
     if (error != 0) {
       // The entry stands for the folder that could not be listed, named as
@@ -47,6 +58,12 @@ PickResult pickEntry() {
       Scan.entry.size = folderSize;
       Scan.unlistedFolderError = error;
       return PickResult::Exhausted;
+    }
+    // A folder that is no longer the one listed is passed over: nothing is
+    // picked in this pass.
+    if (!isListedFolder(device, inode, Scan.entry)) {
+      closeListing();
+      return PickResult::None;
     }
   }
 }

@@ -67,6 +67,41 @@ TEST_F(WalkFixture, WalkRules) {
   }
 }
 
+ListEntry identified(ListEntry entry, uint64_t inode) {
+  entry.device = 3;
+  entry.inode = inode;
+  return entry;
+}
+
+// A folder swapped for something else (a link to /sys) after its parent was
+// listed opens by its path all the same; its "." then names another folder,
+// and the walk picks nothing there. Where a listing does not tell which
+// folder it is, the walk goes in as before.
+TEST_F(WalkFixture, AFolderReplacedSinceItsParentWasListedIsPassedOver) {
+  const struct {
+    const char* what;
+    uint64_t listedAs;
+    uint64_t foundAs;
+    PickResult result;
+  } cases[] = {
+      {"the same folder", 7, 7, PickResult::Exhausted},
+      {"another folder at its path", 7, 8, PickResult::None},
+      {"the parent's listing does not tell", 0, 8, PickResult::Exhausted},
+      {"the folder's own listing does not tell", 7, 0, PickResult::Exhausted},
+  };
+  Scan.settings.skipFile = 0;
+  Scan.settings.selectSubfolder = 100;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    resetFakePlatform();
+    FakeFolders["R:\\*.*"] = {{fakeFolderEntry("."), identified(fakeFolderEntry("sub"), c.listedAs)}};
+    FakeFolders["R:\\sub\\*.*"] = {{identified(fakeFolderEntry("."), c.foundAs), fakeEntry("in", 1)}};
+    EXPECT_EQ(pickEntry(), c.result);
+    closeListing();
+    EXPECT_EQ(FakeOpenListings, 0);
+  }
+}
+
 TEST_F(WalkFixture, UnlistableRootGivesNoEntryAndLeavesNothingOpen) {
   FakeFolders["R:\\*.*"].openError = 3;
   EXPECT_EQ(pickEntry(), PickResult::None);

@@ -290,6 +290,39 @@ TEST_F(WorkerFixture, AStopAfterTheLastLookStillShowsTheFinalCounts) {
   EXPECT_EQ(WindowLog, withWindowGivenBack({"text CountersLine: checked 10B"}));
 }
 
+// Limits of weeks and years hold to the millisecond, the longest one too,
+// though their milliseconds are past 32 bits: the scan runs on until the
+// limit and stops there.
+TEST_F(WorkerFixture, TimeLimitsPast32BitsOfMilliseconds) {
+  for (int32_t seconds : {2147484, INT32_MAX}) {
+    SCOPED_TRACE(seconds);
+    resetFakePlatform();
+    resetScan();
+    FakePathText = "R:\\";
+    FakeFolders["R:\\*.*"] = {{fakeEntry("good", 100)}};
+    FakeFiles["R:\\good"].size = 100;
+    s.skipFile = 100;
+    s.selectNextFile = 100;
+    s.stopAfterSeconds = seconds;
+    FakeHundredths = 1000;  // the clock stands still between the settings below
+    prepare();
+    setupScan();
+    const int64_t limit = int64_t{seconds} * 100;
+    for (int64_t elapsed : {int64_t{0}, int64_t{1}, limit / 2, limit - 1}) {
+      FakeHundredths = 1000 + elapsed;
+      runPass();
+      EXPECT_EQ(ScanState.load(), 1) << "stopped after " << elapsed << " hundredths";
+    }
+    FakeHundredths = 1000 + limit;
+    runPass();
+    EXPECT_EQ(ScanState.load(), -1);
+    EXPECT_EQ(scanResult().stoppedBy, StopReason::Time);
+    EXPECT_EQ(Scan.filesChecked, 5);
+    endScan();
+    finishScan();
+  }
+}
+
 TEST_F(WorkerFixture, EndMessageAndFilesChecked) {
   FakePathText = "R:\\";
   FakeFolders["R:\\*.*"] = {{fakeEntry("bad", 100), fakeEntry("good", 100)}};

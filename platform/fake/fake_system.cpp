@@ -157,6 +157,8 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
+int openListedFile(const char* path, FileHandle* file) { return openFileForReading(path, file); }
+
 bool isNotFoundError(int error) { return error == kFileNotFound || error == kPathNotFound; }
 
 static OpenFile* openFile(FileHandle file) {
@@ -281,6 +283,21 @@ int writeFile(FileHandle file, const void* bytes, uint32_t size) {
 }
 
 int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle : 0; }
+
+int fileLength(FileHandle file, int64_t* length) {
+  *length = 0;
+  OpenFile* f = openFile(file);
+  if (f == nullptr || f->bytes == nullptr) return kBadHandle;
+  *length = static_cast<int64_t>(f->bytes->size());
+  return 0;
+}
+
+int truncateFile(FileHandle file, int64_t length) {
+  OpenFile* f = openFile(file);
+  if (f == nullptr || f->bytes == nullptr) return kBadHandle;
+  if (length < static_cast<int64_t>(f->bytes->size())) f->bytes->resize(static_cast<std::size_t>(length));
+  return 0;
+}
 
 // The scripted disk has no links.
 int findLinkTarget(const char* path, std::string* target) {

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/posix/listed_file.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,11 +43,12 @@ int closeAfterFailure(int fd) {
 [[maybe_unused]] const char* messageOf(const char* text, const char*) { return text; }
 
 // Opens `path` for reading with `flags` added, and keeps it only when it
-// is a regular file; `*st` describes it.
+// is a regular file; `*st` describes it. This open follows links: it serves
+// the settings file, which may be one.
 int openRegularFile(const char* path, int flags, int* fd, struct stat* st) {
   *fd = -1;
-  // Without O_NONBLOCK a FIFO put in place of a listed file would wait for
-  // a writer for ever; no read of a regular file notices the flag.
+  // Without O_NONBLOCK a FIFO in the settings file's place would wait for a
+  // writer for ever; no read of a regular file notices the flag.
   int opened = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags);
   if (opened < 0) return lastError();
   // A folder opens here but not on Windows; refuse it the same way, and
@@ -59,7 +62,78 @@ int openRegularFile(const char* path, int flags, int* fd, struct stat* st) {
   return 0;
 }
 
+// Clears O_NONBLOCK on a descriptor that is a regular file, so that its
+// reads are the plain blocking ones; closes it on failure.
+int makeBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return closeAfterFailure(fd);
+  if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return closeAfterFailure(fd);
+  return 0;
+}
+
+bool sameEntry(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
 }  // namespace
+
+int openListedRegularFile(const char* path, int flags, ListedFileReopen how, int* fd, struct stat* st) {
+  *fd = -1;
+  // O_PATH opens no device and wakes no FIFO writer, which any open for
+  // reading does, O_NONBLOCK or not; with O_NOFOLLOW a link in the last
+  // step is the link itself, not what it leads to.
+  int entry = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (entry < 0) return lastError();
+  if (fstat(entry, st) != 0) return closeAfterFailure(entry);
+  if (!S_ISREG(st->st_mode)) {
+    close(entry);
+    // A folder fails as on Windows; anything else is passed over.
+    return S_ISDIR(st->st_mode) ? EISDIR : ENOENT;
+  }
+  const int readFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags;
+  int opened = -1;
+  if (how == ListedFileReopen::ThroughProc) {
+    // The descriptor's link in /proc opens the very inode just examined,
+    // whatever has been put at the path since.
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", entry);
+    opened = open(self, readFlags);
+    if (opened < 0 && errno == ENOENT) how = ListedFileReopen::ThroughFolder;  // no /proc here
+  }
+  if (how == ListedFileReopen::ThroughFolder) {
+    // Without /proc: the name in its folder, never through a link, and
+    // kept only when it is still the entry examined. A FIFO or a device put
+    // there between the two opens is opened (O_NONBLOCK keeps a FIFO from
+    // waiting) but closed at once below.
+    const char* slash = std::strrchr(path, '/');
+    char folder[PATH_MAX] = ".";
+    if (slash != nullptr) {
+      std::size_t length = slash == path ? 1 : static_cast<std::size_t>(slash - path);
+      if (length >= sizeof folder) {
+        close(entry);
+        return ENAMETOOLONG;
+      }
+      std::memcpy(folder, path, length);
+      folder[length] = '\0';
+    }
+    int parent = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) return closeAfterFailure(entry);
+    opened = openat(parent, slash == nullptr ? path : slash + 1, readFlags | O_NOFOLLOW);
+    int error = lastError();
+    close(parent);
+    errno = error;
+  }
+  if (opened < 0) return closeAfterFailure(entry);
+  close(entry);
+  struct stat now;
+  if (fstat(opened, &now) != 0) return closeAfterFailure(opened);
+  if (!S_ISREG(now.st_mode) || !sameEntry(now, *st)) {
+    close(opened);
+    return ENOENT;
+  }
+  int error = makeBlocking(opened);
+  if (error != 0) return error;
+  *fd = opened;
+  return 0;
+}
 
 const int kFileTooLarge = EFBIG;
 
@@ -83,6 +157,16 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
+int openListedFile(const char* path, FileHandle* file) {
+  *file = kNoFile;
+  int fd = -1;
+  struct stat st;
+  int error = openListedRegularFile(path, 0, ListedFileReopen::ThroughProc, &fd, &st);
+  if (error != 0) return error;
+  *file = fd;
+  return 0;
+}
+
 bool isNotFoundError(int error) { return error == ENOENT || error == ENOTDIR; }
 
 int createFileForWriting(const char* path, FileHandle* file) {
@@ -97,8 +181,10 @@ int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
   *file = kNoFile;
   *empty = false;
   // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting
-  // for one; writes then wait as usual.
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  // for one; writes then wait as usual. O_NOFOLLOW: a link planted at the
+  // list's path (the list may lie in a tree others write to) would make a
+  // scan run as root append to any file; it refuses the open (ELOOP).
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);
   if (fd < 0) return lastError();
   struct stat st;
   if (fstat(fd, &st) != 0) return closeAfterFailure(fd);
@@ -157,6 +243,20 @@ int closeFile(FileHandle file) {
   return 0;
 }
 
+int fileLength(FileHandle file, int64_t* length) {
+  *length = 0;
+  struct stat st;
+  if (fstat(descriptor(file), &st) != 0) return lastError();
+  *length = static_cast<int64_t>(st.st_size);
+  return 0;
+}
+
+int truncateFile(FileHandle file, int64_t length) {
+  // Shortening a file is allowed whatever RLIMIT_FSIZE says.
+  if (ftruncate(descriptor(file), static_cast<off_t>(length)) != 0) return lastError();
+  return 0;
+}
+
 // --- reads past the cache ------------------------------------------------
 
 namespace {
@@ -179,7 +279,7 @@ int openFileUnbuffered(const char* path, UnbufferedFile* file) {
   *file = UnbufferedFile{};
   int fd = -1;
   struct stat st;
-  int error = openRegularFile(path, O_DIRECT, &fd, &st);
+  int error = openListedRegularFile(path, O_DIRECT, ListedFileReopen::ThroughProc, &fd, &st);
   if (error == 0) {
     // O_DIRECT wants whole blocks of the file system.
     int64_t alignment = std::max<int64_t>(4096, st.st_blksize);
@@ -192,7 +292,8 @@ int openFileUnbuffered(const char* path, UnbufferedFile* file) {
   // A file system without O_DIRECT refuses it (EINVAL: tmpfs before Linux
   // 6.6, many FUSE ones); whatever the refusal, the usual open decides. The
   // reads then drop the cached pages of their spans, which are whole pages.
-  error = openRegularFile(path, 0, &fd, &st);
+  if (isNotFoundError(error)) return error;
+  error = openListedRegularFile(path, 0, ListedFileReopen::ThroughProc, &fd, &st);
   if (error != 0) return error;
   // No read-ahead either, which would leave the pages next to a span cached.
   int refused = posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);

@@ -1,6 +1,11 @@
 // The POSIX file layer's own rules: a replaced file keeps its mode and
-// owner, and links are followed to their final target.
+// owner, links are followed to their final target, and a scanned file is
+// opened only when the entry itself is a regular file.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,9 +13,11 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/test_support.h"
 #include "platform/files.h"
+#include "platform/posix/listed_file.h"
 
 namespace {
 
@@ -64,6 +71,87 @@ TEST(PosixFiles, LinksAreFollowedToTheirFinalTarget) {
     EXPECT_EQ(target, real) << path;
   }
   EXPECT_EQ(findLinkTarget("dangling", &target), ENOENT);
+}
+
+// A process blocked in opening a FIFO for writing, as a writer waiting for
+// its reader is; any open of the FIFO for reading releases it.
+struct BlockedWriter {
+  pid_t pid = -1;
+  std::string fifo;
+  explicit BlockedWriter(const std::string& path) : fifo(path) {
+    pid = fork();
+    if (pid == 0) {
+      int fd = open(path.c_str(), O_WRONLY);
+      _exit(fd >= 0 ? 0 : 1);
+    }
+  }
+  // Still waiting: no reader ever came. An open that had released it would
+  // have come before, so the answer is final for what came before.
+  bool stillBlocked() const {
+    int status = 0;
+    return waitpid(pid, &status, WNOHANG) == 0;
+  }
+  ~BlockedWriter() {
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (reader >= 0) close(reader);
+  }
+};
+
+// Both ways to the examined inode: through /proc, and by the folder where
+// /proc is missing. A regular file opens and reads, a folder fails as it
+// always did, and links, FIFOs and device nodes are passed over as missing
+// without being opened: the writer at the FIFO stays blocked.
+TEST(PosixListedFiles, OnlyARegularFileItselfIsOpened) {
+  ScopedTempDir dir;
+  writeTestFile("plain.bin", "plain");
+  fs::create_directory("folder");
+  fs::create_symlink("plain.bin", "link-to-file");
+  fs::create_symlink("/dev/zero", "link-to-zero");
+  fs::create_symlink("missing", "dangling");
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  // Only a privileged process makes device nodes; /dev/null's numbers.
+  const bool device = mknod("null-device", S_IFCHR | 0666, makedev(1, 3)) == 0;
+  BlockedWriter writer(fs::absolute("fifo").string());
+  for (ListedFileReopen how : {ListedFileReopen::ThroughProc, ListedFileReopen::ThroughFolder}) {
+    SCOPED_TRACE(how == ListedFileReopen::ThroughProc ? "through /proc" : "through the folder");
+    int fd = -1;
+    struct stat st;
+    for (std::string prefix : {std::string(), fs::current_path().string() + "/"}) {
+      ASSERT_EQ(openListedRegularFile((prefix + "plain.bin").c_str(), 0, how, &fd, &st), 0) << prefix;
+      char bytes[8] = {};
+      EXPECT_EQ(read(fd, bytes, sizeof bytes), 5);
+      EXPECT_EQ(std::string(bytes), "plain");
+      EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+      close(fd);
+    }
+    EXPECT_EQ(openListedRegularFile("folder", 0, how, &fd, &st), EISDIR);
+    std::vector<const char*> passedOver = {"link-to-file", "link-to-zero", "dangling", "fifo", "missing"};
+    if (device) passedOver.push_back("null-device");
+    for (const char* name : passedOver) {
+      fd = 7;
+      EXPECT_EQ(openListedRegularFile(name, 0, how, &fd, &st), ENOENT) << name;
+      EXPECT_EQ(fd, -1) << name;
+    }
+  }
+  EXPECT_TRUE(writer.stillBlocked());
+  // The scan's own entry points take the /proc way.
+  FileHandle file = kNoFile;
+  EXPECT_EQ(openListedFile("plain.bin", &file), 0);
+  EXPECT_EQ(closeFile(file), 0);
+  UnbufferedFile unbuffered;
+  EXPECT_EQ(openFileUnbuffered("plain.bin", &unbuffered), 0);
+  EXPECT_EQ(closeFile(unbuffered.handle), 0);
+  for (const char* name : {"link-to-file", "fifo"}) {
+    EXPECT_EQ(openListedFile(name, &file), ENOENT) << name;
+    EXPECT_EQ(openFileUnbuffered(name, &unbuffered), ENOENT) << name;
+    EXPECT_TRUE(isNotFoundError(ENOENT));
+  }
+  EXPECT_TRUE(writer.stillBlocked());
+  // The settings file may be a link: that open still follows it.
+  EXPECT_EQ(openFileForReading("link-to-file", &file), 0);
+  EXPECT_EQ(closeFile(file), 0);
 }
 
 }  // namespace

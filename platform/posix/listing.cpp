@@ -12,10 +12,11 @@
 
 // Listings that behave like the Win32 ones under "*.*": "." and ".." first,
 // then every entry in the order readdir gives. The attribute word is the
-// Windows one: 0x10 for a folder, 0x20 for a regular file, with 0x400 (a
-// reparse point) added for a symbolic link, which is described by what it
-// leads to; anything else (a FIFO, a socket, a device node) is 0x40, a
-// device, which the scan never opens.
+// Windows one: 0x10 for a folder, 0x20 for a regular file; anything else (a
+// FIFO, a socket, a device node) is 0x40, a device, which the scan never
+// opens. A symbolic link is a device too, with 0x400 (a reparse point), and
+// 0x10 when it leads to a folder: a scan neither follows it into a folder
+// nor reads a file through it, which could lie anywhere outside the tree.
 
 namespace {
 
@@ -54,22 +55,21 @@ void describe(Listing& l, const char* name, ListEntry* entry) {
   entry->name = name;
   entry->size = 0;
   entry->attributes = kArchive;
+  entry->device = 0;
+  entry->inode = 0;
   struct stat st;
   if (fstatat(dirfd(l.dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-  uint32_t link = 0;
+  entry->device = static_cast<uint64_t>(st.st_dev);
+  entry->inode = static_cast<uint64_t>(st.st_ino);
   if (S_ISLNK(st.st_mode)) {
-    // A dangling link stays a 0-byte file.
-    link = kReparsePoint;
-    entry->attributes = kArchive | link;
-    if (fstatat(dirfd(l.dir), name, &st, 0) != 0) return;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    entry->attributes = kDirectory | link;
+    entry->attributes = kDevice | kReparsePoint;
+    if (fstatat(dirfd(l.dir), name, &st, 0) == 0 && S_ISDIR(st.st_mode)) entry->attributes |= kDirectory;
+  } else if (S_ISDIR(st.st_mode)) {
+    entry->attributes = kDirectory;
   } else if (S_ISREG(st.st_mode)) {
-    entry->attributes = kArchive | link;
     entry->size = static_cast<int64_t>(st.st_size);
   } else {
-    entry->attributes = kDevice | link;
+    entry->attributes = kDevice;
   }
 }
 
@@ -83,6 +83,13 @@ bool advance(Listing& l, ListEntry* entry) {
     entry->name = dot;
     entry->size = 0;
     entry->attributes = kDirectory;
+    entry->device = 0;
+    entry->inode = 0;
+    struct stat st;
+    if (l.dotsGiven == 1 && fstat(dirfd(l.dir), &st) == 0) {
+      entry->device = static_cast<uint64_t>(st.st_dev);
+      entry->inode = static_cast<uint64_t>(st.st_ino);
+    }
     return true;
   }
   for (;;) {

@@ -310,3 +310,22 @@ Text errorText(int code) {
   if (bytes <= 0) return Text("unknown error");
   return Text(std::string_view(utf8, static_cast<std::size_t>(bytes)));
 }
+
+// Windows opens a listed file the usual way: the listing already leaves
+// devices alone, and what a link in the tree leads to is the system's rule.
+int openListedFile(const char* path, FileHandle* file) { return openFileForReading(path, file); }
+
+int fileLength(FileHandle file, int64_t* length) {
+  *length = 0;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handleOf(file), &size)) return lastError();
+  *length = size.QuadPart;
+  return 0;
+}
+
+int truncateFile(FileHandle file, int64_t length) {
+  FILE_END_OF_FILE_INFO end;
+  end.EndOfFile.QuadPart = length;
+  if (!SetFileInformationByHandle(handleOf(file), FileEndOfFileInfo, &end, sizeof end)) return lastError();
+  return 0;
+}
