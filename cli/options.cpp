@@ -40,6 +40,7 @@ namespace {
 constexpr OptionRule kRules[] = {
     {"--every-file", ValueKind::None, 0, 0, &Settings::checkEveryFile, nullptr, nullptr, nullptr, nullptr},
     {"--past-cache", ValueKind::None, 0, 0, &Settings::readPastCache, nullptr, nullptr, nullptr, nullptr},
+    {"--whole-files", ValueKind::None, 0, 0, &Settings::readWholeFiles, nullptr, nullptr, nullptr, nullptr},
     {"--scan-all", ValueKind::None, 0, 0, &Settings::scanAllFiles, nullptr, nullptr, nullptr, nullptr},
     {"--skip-small", ValueKind::None, 0, 0, &Settings::skipSmallFiles, nullptr, nullptr, nullptr, nullptr},
     {"--cycles", ValueKind::Count, 0, kInt32Max, nullptr, &Settings::stopAfterCycles, nullptr, nullptr, nullptr},
@@ -48,6 +49,7 @@ constexpr OptionRule kRules[] = {
     {"--checked", ValueKind::Size, 0, INT64_MAX, nullptr, nullptr, &Settings::stopAfterChecked, nullptr, nullptr},
     {"--block", ValueKind::Size, 1, kInt32Max, nullptr, &Settings::bytesToReadAtOnce, nullptr, nullptr, nullptr},
     {"--time", ValueKind::Duration, 0, kInt32Max, nullptr, &Settings::stopAfterSeconds, nullptr, nullptr, nullptr},
+    {"--slow", ValueKind::Count, 0, kInt32Max, nullptr, &Settings::slowReadLimit, nullptr, nullptr, nullptr},
     {"--skip-file", ValueKind::Count, 0, 100, nullptr, nullptr, nullptr, &Settings::skipFile, nullptr},
     {"--subfolder", ValueKind::Count, 1, 100, nullptr, nullptr, nullptr, &Settings::selectSubfolder, nullptr},
     {"--next-file", ValueKind::Count, 1, 100, nullptr, nullptr, nullptr, &Settings::selectNextFile, nullptr},
@@ -296,6 +298,9 @@ Settings (each the twin of a key of the settings file):
   --state FILE        with --every-file: keep the cycle in FILE, so that the
                       next run takes it up where this one stopped
   --past-cache        read from the disk itself, past the system's cache
+  --whole-files       read each checked file from start to end, in blocks of
+                      --block from 64k up, else of 1M
+  --slow MS           count and list block reads that take over MS ms
   --error-list FILE   append a CSV line to FILE for every file that failed
   --checked SIZE      stop after SIZE bytes checked (k, M, G, T: 1024^n)
   --errors N          stop when opening plus reading errors reach N

@@ -30,6 +30,21 @@ uint64_t randomBits();
 
 enum class PickResult { None, Picked, Exhausted };
 
+// Block-read times in microseconds, in fixed buckets: one to a microsecond
+// below 16, then eight to each power of two (an eighth off at most), up to
+// 2^48 us. Counting a time allocates nothing.
+struct ReadTimes {
+  static constexpr int kBuckets = 16 + 8 * 44;
+  int64_t counts[kBuckets] = {};
+  int64_t total = 0;
+  int64_t longest = 0;
+};
+
+void addReadTime(ReadTimes* times, int64_t micros);
+// The time that `permille` thousandths of the reads took at most: the upper
+// edge of its bucket, never above the longest; -1 when no read was timed.
+int64_t readTimeQuantile(const ReadTimes& times, int permille);
+
 struct ScanRecord {
   Settings settings;           // the scan's own copy, taken by prepareScan
   char* buffer = nullptr;      // readBuffer, owned by the shell
@@ -39,7 +54,16 @@ struct ScanRecord {
   int64_t filesChecked = 0;    // files handed to the read check
   int64_t openErrors = 0;
   int64_t readErrors = 0;
+  int64_t slowReads = 0;       // block reads over "slow read limit:"
   int64_t readPosition = 0;    // start of the block read last
+  // "read whole files": the size of the file under way and how far its
+  // read has come, for the counters line's percentage.
+  int64_t fileSize = 0;
+  int64_t fileDone = 0;
+  // Whether block reads are timed (the slow-read limit is on, or the front
+  // end wants the figures), and their times.
+  bool timeReads = false;
+  ReadTimes readTimes;
   int64_t titlePercent = 0;    // last percentage written into the title
 
   // Running time, on the monotonic clock in milliseconds: from the setup to
@@ -97,6 +121,8 @@ void finishScan();
 void errorLimitReached();
 void checkedLimitReached();
 void timeLimitReached();
+// Whether the counters line has any piece to show.
+bool countersShown(const Settings& s);
 // After a file's check: the counters line, by chance while the scan runs
 // and always when it stops, when any of its pieces is shown.
 void refreshCountersLine();
@@ -133,6 +159,8 @@ void closeListing();
 // `listingError`, `path` is a folder the walk could not list: it is not
 // opened, but counted as a file that failed to open and listed as the
 // folder's failed listing with that code.
+// With "read whole files" the file is read from its start to `size`, block
+// after block, and no "select next file:" draw is made.
 bool checkFile(const std::string& path, std::string_view name, int64_t size, int listingError = 0);
 
 // --- check every file -----------------------------------------------------------

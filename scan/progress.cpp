@@ -150,6 +150,17 @@ Text composeCountersLine() {
       line.append("/");
       line.appendInt(Scan.indexedFiles);
     }
+    if (s.readWholeFiles && Scan.fileSize > 0) {
+      appendSeparator(line);
+      line.appendInt(percentOf(Scan.fileDone, Scan.fileSize));
+      line.append(" % of ");
+      if (full) {
+        line.appendInt(Scan.fileSize);
+        line.append("B");
+      } else {
+        line += formatFileSize(Scan.fileSize);
+      }
+    }
     if (s.measureReadingSpeed) {
       int64_t speed = takeSpeedForDisplay();
       if (speed > 0) {
@@ -171,6 +182,11 @@ Text composeCountersLine() {
       appendSeparator(line);
       line.append("reading errors: ");
       line.appendInt(Scan.readErrors);
+    }
+    if (s.slowReadLimit > 0 && (s.showReadErrors || s.showOpenErrors)) {
+      appendSeparator(line);
+      line.append("slow reads: ");
+      line.appendInt(Scan.slowReads);
     }
     if (countCharacters(line.view()) <= kLineLimit) break;
   }

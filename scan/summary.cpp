@@ -9,6 +9,16 @@ Text composeSettingsSummary(const Settings& s) {
   if (s.scanAllFiles) summary.append("scan all files, ");
   if (s.checkEveryFile) summary.append("every file, ");
   if (s.readPastCache) summary.append("past cache, ");
+  if (s.readWholeFiles) {
+    summary.append("whole files in ");
+    summary.appendInt(wholeFileBlockSize(s));
+    summary.append("-byte blocks, ");
+  }
+  if (s.slowReadLimit > 0) {
+    summary.append("slow read over ");
+    summary.appendInt(s.slowReadLimit);
+    summary.append(" ms, ");
+  }
   if (s.repeatRead > 1) {
     summary.appendInt(s.repeatRead);
     summary.append("x repeat read, ");

@@ -12,12 +12,6 @@ namespace {
 // Room for deep trees up front, so that passes do not allocate.
 constexpr std::size_t kPathReserve = 4096;
 
-// Whether the counters line has a piece to show: a counter, or the
-// coverage of "check every file", which has no flag of its own.
-bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
-}
-
 // Written once, by the request that stops the scan; read after the worker
 // has ended.
 std::atomic<StopReason> stopReason{StopReason::None};
@@ -25,7 +19,18 @@ std::atomic<StopReason> stopReason{StopReason::None};
 // Whether a file was checked since the counters line was last written.
 bool countsUnshown = false;
 
+// Set by a front end before the worker exists.
+bool readTimesWanted = false;
+
 }  // namespace
+
+// A counter, or the coverage of "check every file", which has no flag of
+// its own.
+bool countersShown(const Settings& s) {
+  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
+}
+
+void keepReadTimes(bool keep) { readTimesWanted = keep; }
 
 bool requestScanStop(StopReason reason) {
   int16_t running = 1;
@@ -87,6 +92,11 @@ void setupScan() {
   Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
+  Scan.slowReads = 0;
+  Scan.fileSize = 0;
+  Scan.fileDone = 0;
+  Scan.timeReads = readTimesWanted || s.slowReadLimit > 0;
+  Scan.readTimes = ReadTimes();
   Scan.index.clear();
   Scan.nextFile = 0;
   Scan.cycle = 0;
@@ -182,6 +192,13 @@ ScanResult scanResult() {
   r.indexedFiles = Scan.indexedFiles;
   r.cycle = Scan.cycle;
   r.resumed = Scan.resumed;
+  r.slowReadsCounted = Scan.settings.slowReadLimit > 0;
+  r.slowReads = Scan.slowReads;
+  if (Scan.timeReads) {
+    r.readMicrosP50 = readTimeQuantile(Scan.readTimes, 500);
+    r.readMicrosP99 = readTimeQuantile(Scan.readTimes, 990);
+    r.readMicrosMax = readTimeQuantile(Scan.readTimes, 1000);
+  }
   return r;
 }
 
@@ -194,6 +211,10 @@ Text composeScanEndMessage(const ScanResult& r) {
   message.appendInt(r.openErrors);
   message.append(", reading errors ");
   message.appendInt(r.readErrors);
+  if (r.slowReadsCounted) {
+    message.append(", slow reads ");
+    message.appendInt(r.slowReads);
+  }
   message.append(", ");
   message.appendInt(r.elapsedMilliseconds / 1000);
   message.append(" s");

@@ -40,6 +40,7 @@ constexpr FlagKey kFlagKeys[] = {
     {"show read byte", &Settings::showReadByte},
     {"check every file", &Settings::checkEveryFile},
     {"read past cache", &Settings::readPastCache},
+    {"read whole files", &Settings::readWholeFiles},
 };
 
 struct TextKey {
@@ -80,6 +81,7 @@ constexpr NumberKey kNumberKeys[] = {
     {"window vertical position:", 0, kMax, nullptr, nullptr, &Settings::windowX, nullptr},
     {"stop after cycles:", 0, kMax, &Settings::stopAfterCycles, nullptr, nullptr, nullptr},
     {"stop after seconds:", 0, kMax, &Settings::stopAfterSeconds, nullptr, nullptr, nullptr},
+    {"slow read limit:", 0, kMax, &Settings::slowReadLimit, nullptr, nullptr, nullptr},
 };
 
 }  // namespace
