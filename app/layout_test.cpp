@@ -140,8 +140,6 @@ void expectEveryCountersLineFits(Settings base) {
 // summary line, and the limits it names at their longest.
 std::vector<std::string> everyFileSettings() {
   return {"check every file",
-          "read whole files",
-          "slow read limit: 2147483647",
           "show setup",
           "scan all files",
           "read past cache",
@@ -250,6 +248,14 @@ TEST_F(Layout, WithoutTheLengtheningKeysTheWindowIsAsItAlwaysWas) {
   applyLayout(settings);
   EXPECT_GT(outerOf(MainWindow).right - outerOf(MainWindow).left, 400);
   expectEveryCountersLineFits(settings);
+  // Every piece at once: the cycle's coverage, the file's share and the
+  // slow reads.
+  settings.checkEveryFile = true;
+  settings.readWholeFiles = true;
+  applyLayout(settings);
+  expectEveryCountersLineFits(settings);
+  settings.checkEveryFile = false;
+  settings.readWholeFiles = false;
   settings.slowReadLimit = 0;
   applyLayout(settings);
   expectUsualWindow();
