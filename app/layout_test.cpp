@@ -122,6 +122,10 @@ void expectEveryCountersLineFits(Settings base) {
           lastSpeed = 0;
           Scan.openErrors = Scan.readErrors = count;
           Scan.cycle = Scan.coveredFiles = Scan.indexedFiles = count;
+          Scan.slowReads = count;
+          // A whole-file read two thirds through a file of that size.
+          Scan.fileSize = checked;
+          Scan.fileDone = checked / 3 * 2;
           Text text = composeCountersLine();
           EXPECT_LE(extentIn(CountersLine, text), lineClient.right) << text.view();
           ++checkedLines;
@@ -231,6 +235,28 @@ TEST_F(Layout, WithoutTheLengtheningKeysTheWindowIsAsItAlwaysWas) {
                 {"StartButton", StartButton, 320, 20, 60, 20}});
 
   settings.checkEveryFile = false;
+  applyLayout(settings);
+  expectUsualWindow();
+
+  // The walk's lines grow too with whole-file reads or slow reads.
+  settings.readWholeFiles = true;
+  applyLayout(settings);
+  EXPECT_GT(outerOf(MainWindow).right - outerOf(MainWindow).left, 400);
+  expectEveryCountersLineFits(settings);
+  settings.readWholeFiles = false;
+  settings.slowReadLimit = 100;
+  applyLayout(settings);
+  EXPECT_GT(outerOf(MainWindow).right - outerOf(MainWindow).left, 400);
+  expectEveryCountersLineFits(settings);
+  // Every piece at once: the cycle's coverage, the file's share and the
+  // slow reads.
+  settings.checkEveryFile = true;
+  settings.readWholeFiles = true;
+  applyLayout(settings);
+  expectEveryCountersLineFits(settings);
+  settings.checkEveryFile = false;
+  settings.readWholeFiles = false;
+  settings.slowReadLimit = 0;
   applyLayout(settings);
   expectUsualWindow();
   EXPECT_EQ(closeProgram(), 0);

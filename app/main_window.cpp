@@ -47,9 +47,12 @@ struct FigureWidths {
   const char* checkedUnit;
   int percent;
   int cycle, covered, indexed;
+  int filePercent;  // whole-file reads: the share of the file under way
+  int fileSize;     // and its size, in fileSizeUnit
+  const char* fileSizeUnit;
   int speed;
   const char* speedUnit;
-  int openErrors, readErrors;
+  int openErrors, readErrors, slowReads;
 };
 
 void appendNines(Text& text, int digits) {
@@ -81,6 +84,13 @@ Text countersText(const Settings& s, const FigureWidths& w) {
     line.append("/");
     appendNines(line, w.indexed);
   }
+  if (s.readWholeFiles) {
+    appendSeparator(line);
+    appendNines(line, w.filePercent);
+    line.append(" % of ");
+    appendNines(line, w.fileSize);
+    line.append(w.fileSizeUnit);
+  }
   if (s.measureReadingSpeed) {
     appendSeparator(line);
     appendNines(line, w.speed);
@@ -95,6 +105,11 @@ Text countersText(const Settings& s, const FigureWidths& w) {
     appendSeparator(line);
     line.append("reading errors: ");
     appendNines(line, w.readErrors);
+  }
+  if (s.slowReadLimit > 0 && (s.showReadErrors || s.showOpenErrors)) {
+    appendSeparator(line);
+    line.append("slow reads: ");
+    appendNines(line, w.slowReads);
   }
   return line;
 }
@@ -113,12 +128,12 @@ constexpr std::size_t kExactLineLimit = 64;
 // The longest exact-bytes line the settings can show: as many digits as
 // fit in the 64 characters, grown one figure after the other.
 Text longestExactCountersText(const Settings& s) {
-  FigureWidths w = {1, "B", 1, 1, 1, 1, 1, "B/s", 1, 1};
+  FigureWidths w = {1, "B", 1, 1, 1, 1, 1, 1, "B", 1, "B/s", 1, 1, 1};
   if (countersText(s, w).size() > kExactLineLimit) return Text();
-  int* figures[] = {&w.checked, &w.speed, &w.openErrors, &w.readErrors,
-                    &w.cycle,   &w.covered, &w.indexed, &w.percent};
-  const int caps[] = {kExactDigits, kExactDigits, kCountDigits, kCountDigits,
-                      kCountDigits, kCountDigits, kCountDigits, kPercentDigits};
+  int* figures[] = {&w.checked, &w.speed,   &w.fileSize, &w.openErrors,  &w.readErrors, &w.slowReads,
+                    &w.cycle,   &w.covered, &w.indexed,  &w.filePercent, &w.percent};
+  const int caps[] = {kExactDigits, kExactDigits, kExactDigits, kCountDigits,   kCountDigits,  kCountDigits,
+                      kCountDigits, kCountDigits, kCountDigits, kPercentDigits, kPercentDigits};
   for (std::size_t i = 0; i < sizeof caps / sizeof caps[0]; ++i) {
     while (*figures[i] < caps[i]) {
       ++*figures[i];
@@ -151,9 +166,12 @@ int widestStatusText(const Settings& s) {
   int widest = textWidth(SettingsLine, composeSettingsSummary(s));
   for (const char* checkedUnit : {"kB", "MB", "GB"}) {
     for (const char* speedUnit : {"kB/s", "MB/s"}) {
-      FigureWidths w = {kScaledDigits, checkedUnit, kPercentDigits, kCountDigits, kCountDigits,
-                        kCountDigits,  kScaledDigits, speedUnit,    kCountDigits, kCountDigits};
-      widest = std::max(widest, textWidth(CountersLine, countersText(s, w)));
+      for (const char* fileSizeUnit : {"B", "kB", "MB", "GB"}) {
+        FigureWidths w = {kScaledDigits, checkedUnit,  kPercentDigits, kCountDigits,  kCountDigits,
+                          kCountDigits,  kPercentDigits, kScaledDigits, fileSizeUnit, kScaledDigits,
+                          speedUnit,     kCountDigits,   kCountDigits,  kCountDigits};
+        widest = std::max(widest, textWidth(CountersLine, countersText(s, w)));
+      }
     }
   }
   if (s.showFullFileSize) widest = std::max(widest, textWidth(CountersLine, longestExactCountersText(s)));
@@ -169,7 +187,7 @@ void resizeControl(HWND control, int width, int height) {
 
 }  // namespace
 
-bool needsLongLayout(const Settings& s) { return s.checkEveryFile; }
+bool needsLongLayout(const Settings& s) { return s.checkEveryFile || s.readWholeFiles || s.slowReadLimit > 0; }
 
 void applyLayout(const Settings& s) {
   // The frame's share of the width, as the system draws it; a minimized

@@ -42,10 +42,6 @@ Random bareDraws;
 
 void drawOnly(int percent) { static_cast<void>(chancePercent(bareDraws, percent)); }
 
-// As the engine decides it: in this mode the coverage keeps the line up.
-bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
-}
 
 // The bare cycle: the tree listed with the system's calls, then each file
 // opened, read at one position and closed, in the engine's order and with

@@ -67,6 +67,7 @@ void listClose(ListHandle) {}
 uint32_t tickCount() { return 0; }
 int64_t monotonicHundredths() { return 0; }
 int64_t monotonicMilliseconds() { return 0; }
+int64_t monotonicMicroseconds() { return 0; }
 void pauseMilliseconds(int64_t) {}
 LocalTime localTime() { return LocalTime(); }
 

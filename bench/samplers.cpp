@@ -15,8 +15,6 @@ bool isDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-bool countersShown(const Settings& s) { return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors; }
-
 // Draws a chance and throws it away: the engine draws here for its texts.
 // The bare loops draw from a generator of their own, seeded as the engine seeds
 // its first reader.

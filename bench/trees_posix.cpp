@@ -5,7 +5,8 @@
 // subfolders and 78 files in each folder above the last level), and "flat/",
 // 100,000 small files in one folder; for "check every file", "every/", a
 // copy of "tree/" with one file planted that cannot be opened, and
-// "million/", 1,000,000 empty files in 1,000 folders. Each is made once; a
+// "million/", 1,000,000 empty files in 1,000 folders; for whole-file reads,
+// "large/", 200 files of 1 to 16 MiB. Each is made once; a
 // marker file beside it tells that it is complete.
 #include <errno.h>
 #include <fcntl.h>
@@ -128,6 +129,23 @@ bool fillMillion(const std::string& folder) {
   return true;
 }
 
+// 200 files of 1 to 16 MiB, evenly on a logarithmic scale, in 4 folders:
+// the tree that whole-file reads are timed on (about 1 GB).
+bool fillLarge(const std::string& folder) {
+  if (!makeFolder(folder)) return false;
+  for (int sub = 0; sub < 4; ++sub) {
+    std::string lower = folder + nextName() + "/";
+    if (!makeFolder(lower)) return false;
+    for (int i = 0; i < 50; ++i) {
+      sizeState = sizeState * 6364136223846793005ull + 1442695040888963407ull;
+      double u = static_cast<double>(sizeState >> 11) / 9007199254740992.0;
+      int64_t size = static_cast<int64_t>(std::exp(std::log(1048576.0) + u * std::log(16.0)));
+      if (!writeFileOf(lower + nextName() + ".bin", size)) return false;
+    }
+  }
+  return true;
+}
+
 bool complete(const std::string& folder) { return access((folder + kMarker).c_str(), F_OK) == 0; }
 
 bool markComplete(const std::string& folder) { return writeFileOf(folder + kMarker, 0); }
@@ -163,6 +181,9 @@ int main(int argc, char** argv) {
         !markComplete(base + "every")) {
       return 1;
     }
+  }
+  if (!complete(base + "large")) {
+    if (!fillLarge(base + "large/") || !markComplete(base + "large")) return 1;
   }
   if (!complete(base + "million")) {
     if (!fillMillion(base + "million/") || !markComplete(base + "million")) return 1;

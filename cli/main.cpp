@@ -165,6 +165,9 @@ int run(const std::vector<std::string>& arguments) {
   // so it goes first; then the state goes to 1, so that a stop asked for
   // from now on sticks; then the count tells of one asked for before.
   setScanPath(root);
+  // The JSON result tells how long block reads took; only then are they
+  // timed without a slow-read limit.
+  keepReadTimes(line.json);
   prepareScan(s, buffer, need.size, tickCount());
   ScanState.store(1);
   if (interruptRequested()) requestScanStop(StopReason::User);

@@ -36,6 +36,8 @@ ScanMetrics failingScan() {
   m.result.filesChecked = 91422;
   m.result.openErrors = 2100;
   m.result.readErrors = 6342;
+  m.result.slowReadsCounted = true;
+  m.result.slowReads = 17;
   m.result.elapsedMilliseconds = 4108050;
   m.result.stoppedBy = StopReason::Cycles;
   m.result.cyclesCompleted = 1;
@@ -121,6 +123,7 @@ TEST(Metrics, AFailingEveryFileScanAfterItsEnd) {
                      "readsweeper_files_checked" + root + " 91422\n"
                      "readsweeper_opening_errors" + root + " 2100\n"
                      "readsweeper_reading_errors" + root + " 6342\n"
+                     "readsweeper_slow_reads" + root + " 17\n"
                      "readsweeper_cycles_completed" + root + " 1\n"
                      "readsweeper_cycle_covered_files" + root + " 91422\n"
                      "readsweeper_cycle_indexed_files" + root + " 91422\n"
@@ -131,6 +134,7 @@ TEST(Metrics, AFailingEveryFileScanAfterItsEnd) {
                      "readsweeper_last_clean_cycle_timestamp_seconds" + root + " 1796224000.005\n"
                      "readsweeper_build_info{root=\"D:\\\\photos\\\\\",version=\"0.03.4\"} 1\n");
   EXPECT_NE(text.find("# HELP readsweeper_cycles_completed "), std::string::npos);
+  EXPECT_NE(text.find("# TYPE readsweeper_slow_reads gauge\n"), std::string::npos);
   EXPECT_NE(text.find("# TYPE readsweeper_last_clean_cycle_timestamp_seconds gauge\n"), std::string::npos);
 }
 

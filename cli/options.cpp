@@ -43,6 +43,7 @@ namespace {
 constexpr OptionRule kRules[] = {
     {"--every-file", ValueKind::None, 0, 0, &Settings::checkEveryFile, nullptr, nullptr, nullptr, nullptr},
     {"--past-cache", ValueKind::None, 0, 0, &Settings::readPastCache, nullptr, nullptr, nullptr, nullptr},
+    {"--whole-files", ValueKind::None, 0, 0, &Settings::readWholeFiles, nullptr, nullptr, nullptr, nullptr},
     {"--readers", ValueKind::Count, 1, 64, nullptr, &Settings::parallelReads, nullptr, nullptr, nullptr},
     {"--rate", ValueKind::Size, 0, kMostRate, nullptr, nullptr, &Settings::readRateLimit, nullptr, nullptr},
     {"--background", ValueKind::None, 0, 0, &Settings::backgroundPriority, nullptr, nullptr, nullptr, nullptr},
@@ -54,6 +55,7 @@ constexpr OptionRule kRules[] = {
     {"--checked", ValueKind::Size, 0, INT64_MAX, nullptr, nullptr, &Settings::stopAfterChecked, nullptr, nullptr},
     {"--block", ValueKind::Size, 1, kInt32Max, nullptr, &Settings::bytesToReadAtOnce, nullptr, nullptr, nullptr},
     {"--time", ValueKind::Duration, 0, kInt32Max, nullptr, &Settings::stopAfterSeconds, nullptr, nullptr, nullptr},
+    {"--slow", ValueKind::Count, 0, kInt32Max, nullptr, &Settings::slowReadLimit, nullptr, nullptr, nullptr},
     {"--skip-file", ValueKind::Count, 0, 100, nullptr, nullptr, nullptr, &Settings::skipFile, nullptr},
     {"--subfolder", ValueKind::Count, 1, 100, nullptr, nullptr, nullptr, &Settings::selectSubfolder, nullptr},
     {"--next-file", ValueKind::Count, 1, 100, nullptr, nullptr, nullptr, &Settings::selectNextFile, nullptr},
@@ -302,6 +304,9 @@ Settings (each the twin of a key of the settings file):
   --state FILE        with --every-file: keep the cycle in FILE, so that the
                       next run takes it up where this one stopped
   --past-cache        read from the disk itself, past the system's cache
+  --whole-files       read each checked file from start to end, in blocks of
+                      --block from 64k up, else of 1M
+  --slow MS           count and list block reads that take over MS ms
   --readers N         with --every-file: N files read at once (1 to 64)
   --rate SIZE         all readers together read at most SIZE bytes a second
   --background        read in the system's background mode (lowest disk

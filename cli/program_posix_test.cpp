@@ -262,6 +262,26 @@ TEST(Program, AHealthyTreeEndsCleanlyAtTheCheckedLimit) {
   EXPECT_FALSE(fs::exists("Readsweeper.tmp"));
 }
 
+// One cycle of whole-file reads reads every byte of the tree once; with a
+// slow-read limit the summary counts the slow reads, and the JSON result
+// tells how long the block reads took.
+TEST(Program, OneCycleOfWholeFilesReadsEveryByteOnce) {
+  ScopedTempDir dir;
+  fs::path tree = makeTree(dir.path() / "tree");
+  Finished f = run({"--every-file", "--cycles", "1", "--whole-files", "--slow", "60000", "--json", tree.string()});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = nlohmann::json::parse(f.out, nullptr, false);
+  ASSERT_TRUE(j.is_object()) << f.out;
+  EXPECT_EQ(j["checked_bytes"], 3 * (10000 + 20000 + 30000));
+  EXPECT_EQ(j["files_checked"], 9);
+  EXPECT_EQ(j["reading_errors"], 0);
+  EXPECT_EQ(j["slow_reads"], 0);
+  ASSERT_TRUE(j["read_ms_p50"].is_number() && j["read_ms_p99"].is_number() && j["read_ms_max"].is_number()) << f.out;
+  EXPECT_LE(j["read_ms_p50"].get<double>(), j["read_ms_p99"].get<double>());
+  EXPECT_LE(j["read_ms_p99"].get<double>(), j["read_ms_max"].get<double>());
+  EXPECT_NE(f.err.find(", reading errors 0, slow reads 0, "), std::string::npos) << f.err;
+}
+
 // As root, permissions stop no read: a file that is cut short and grown
 // again while the scan reads it gives reading errors.
 TEST(Program, AFileTruncatedDuringTheScanEndsWithErrors) {

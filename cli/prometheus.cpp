@@ -92,6 +92,10 @@ std::string composeMetrics(const ScanMetrics& m) {
            r.openErrors);
   e.metric("readsweeper_reading_errors",
            "Reading errors of the current or last scan: failed positionings, failed and short reads.", r.readErrors);
+  if (r.slowReadsCounted) {
+    e.metric("readsweeper_slow_reads", "Block reads of the current or last scan that took longer than the slow read limit.",
+             r.slowReads);
+  }
   if (m.everyFile) {
     e.metric("readsweeper_cycles_completed", "Cycles of the every-file mode completed by the current or last scan.",
              r.cyclesCompleted);

@@ -68,6 +68,20 @@ void appendField(std::string* out, const char* name, int64_t value) {
   appendDecimal(out, value);
 }
 
+// Microseconds as milliseconds with three decimals; null when not measured.
+void appendMilliseconds(std::string* out, const char* name, int64_t micros) {
+  *out += ",\"";
+  *out += name;
+  *out += "\":";
+  if (micros < 0) {
+    *out += "null";
+    return;
+  }
+  appendDecimal(out, micros / 1000);
+  std::string fraction = std::to_string(micros % 1000);
+  *out += "." + std::string(3 - fraction.size(), '0') + fraction;
+}
+
 const char* stopReasonWords(StopReason reason) {
   switch (reason) {
     case StopReason::Checked: return "the checked-bytes limit";
@@ -171,6 +185,10 @@ std::string composeJsonResult(const ScanResult& r, std::string_view root, bool e
   appendField(&json, "bytes_per_second", bytesPerSecond(r.checkedBytes, ms));
   json += ",\"stopped_by\":";
   appendJsonString(&json, stopReasonName(r.stoppedBy));
+  appendField(&json, "slow_reads", r.slowReads);
+  appendMilliseconds(&json, "read_ms_p50", r.readMicrosP50);
+  appendMilliseconds(&json, "read_ms_p99", r.readMicrosP99);
+  appendMilliseconds(&json, "read_ms_max", r.readMicrosMax);
   if (everyFile) {
     appendField(&json, "cycles_completed", r.cyclesCompleted);
     appendField(&json, "covered_files", r.coveredFiles);

@@ -29,7 +29,8 @@ const char* stopReasonName(StopReason reason);
 void appendJsonString(std::string* out, std::string_view bytes);
 
 // The result as one JSON object on one line, with its line end. The
-// every-file fields come only in that mode.
+// every-file fields come only in that mode; the read times are null when
+// they were not kept.
 std::string composeJsonResult(const ScanResult& result, std::string_view root, bool everyFile);
 
 // "checked <bytes> B, files checked <n>, ..., <seconds> s; stopped by <what>"

@@ -90,7 +90,10 @@ TEST(JsonResult, FieldsAndForm) {
   EXPECT_EQ(j["stopped_by"], "time");
   EXPECT_NE(json.find("\"elapsed_seconds\":2.005,"), std::string::npos) << json;
   EXPECT_FALSE(j.contains("cycles_completed"));
-  EXPECT_EQ(j.size(), 9u);
+  EXPECT_EQ(j["slow_reads"], 0);
+  EXPECT_TRUE(j["read_ms_p50"].is_null()) << "times not kept";
+  EXPECT_TRUE(j["read_ms_max"].is_null());
+  EXPECT_EQ(j.size(), 13u);
 
   j = nlohmann::json::parse(composeJsonResult(r, "/", true));
   EXPECT_EQ(j["cycles_completed"], 3);
@@ -98,12 +101,30 @@ TEST(JsonResult, FieldsAndForm) {
   EXPECT_EQ(j["indexed_files"], 40);
   EXPECT_EQ(j["cycle"], 0);
   EXPECT_EQ(j["resumed"], false);
-  EXPECT_EQ(j.size(), 14u);
+  EXPECT_EQ(j.size(), 18u);
   r.cycle = 12;
   r.resumed = true;
   j = nlohmann::json::parse(composeJsonResult(r, "/", true));
   EXPECT_EQ(j["cycle"], 12);
   EXPECT_EQ(j["resumed"], true);
+}
+
+// Read times go out as milliseconds with three decimals; slow reads are
+// counted but change no exit code.
+TEST(JsonResult, ReadTimesAndSlowReads) {
+  ScanResult r;
+  r.stoppedBy = StopReason::Checked;
+  r.slowReadsCounted = true;
+  r.slowReads = 4;
+  r.readMicrosP50 = 7;
+  r.readMicrosP99 = 123456;
+  r.readMicrosMax = 3000000;
+  std::string json = composeJsonResult(r, "/", false);
+  EXPECT_NE(json.find("\"slow_reads\":4,\"read_ms_p50\":0.007,\"read_ms_p99\":123.456,\"read_ms_max\":3000.000"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(exitCodeOf(r), kExitClean);
+  EXPECT_NE(composeSummaryLine(r).find("reading errors 0, slow reads 4, 0 s;"), std::string::npos);
 }
 
 TEST(JsonResult, ElapsedSecondsHaveThreeDecimals) {

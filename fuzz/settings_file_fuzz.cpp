@@ -30,6 +30,7 @@ bool sameSettings(const Settings& a, const Settings& b) {
          a.runMinimized == b.runMinimized && a.scanAllFiles == b.scanAllFiles &&
          a.showSetup == b.showSetup && a.showReadByte == b.showReadByte &&
          a.checkEveryFile == b.checkEveryFile && a.readPastCache == b.readPastCache &&
+         a.readWholeFiles == b.readWholeFiles && a.slowReadLimit == b.slowReadLimit &&
          a.checkFiles == b.checkFiles && a.defaultInitPath == b.defaultInitPath && a.errorList == b.errorList &&
          a.stopAfterCycles == b.stopAfterCycles && a.stopAfterSeconds == b.stopAfterSeconds &&
          a.stopAfterChecked == b.stopAfterChecked && a.stopAfterErrors == b.stopAfterErrors &&

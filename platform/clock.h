@@ -13,6 +13,9 @@ int64_t monotonicHundredths();
 // The same clock in milliseconds: how long a scan has run.
 int64_t monotonicMilliseconds();
 
+// The same clock in microseconds, as fine as the system keeps it: how long
+// one block read took.
+int64_t monotonicMicroseconds();
 // Lets the calling thread sleep for about `milliseconds`.
 void pauseMilliseconds(int64_t milliseconds);
 

@@ -40,6 +40,21 @@ uint64_t randomBits(Random& random);
 
 enum class PickResult { None, Picked, Exhausted };
 
+// Block-read times in microseconds, in fixed buckets: one to a microsecond
+// below 16, then eight to each power of two (an eighth off at most), up to
+// 2^48 us. Counting a time allocates nothing.
+struct ReadTimes {
+  static constexpr int kBuckets = 16 + 8 * 44;
+  int64_t counts[kBuckets] = {};
+  int64_t total = 0;
+  int64_t longest = 0;
+};
+
+void addReadTime(ReadTimes* times, int64_t micros);
+// The time that `permille` thousandths of the reads took at most: the upper
+// edge of its bucket, never above the longest; -1 when no read was timed.
+int64_t readTimeQuantile(const ReadTimes& times, int permille);
+
 // A count that the readers add to at once: exact under concurrent adds,
 // read and copied as its value. Sequentially consistent, as the cursor of a
 // cycle and the readers' places are read together; on the machines the
@@ -101,6 +116,12 @@ struct Reader {
   // files below every reader's place and the cursor are done.
   static constexpr int64_t kIdle = INT64_MAX;
   SharedCount place{kIdle};
+  // "read whole files": the size of the file under way and how far its
+  // read has come, for the counters line's percentage.
+  int64_t fileSize = 0;
+  int64_t fileDone = 0;
+  // The times of this reader's block reads, when they are timed.
+  ReadTimes readTimes;
 };
 
 // Reader 0 runs on the worker thread itself; the others, with "check every
@@ -122,6 +143,10 @@ struct ScanRecord {
   SharedCount filesChecked;    // files handed to the read check
   SharedCount openErrors;
   SharedCount readErrors;
+  SharedCount slowReads;       // block reads over "slow read limit:"
+  // Whether block reads are timed (the slow-read limit is on, or the front
+  // end wants the figures); each reader keeps its own times.
+  bool timeReads = false;
   int64_t titlePercent = 0;    // last percentage written into the title
 
   // Running time, on the monotonic clock in milliseconds: from the setup to
@@ -178,6 +203,8 @@ void finishScan();
 void errorLimitReached();
 void checkedLimitReached();
 void timeLimitReached();
+// Whether the counters line has any piece to show.
+bool countersShown(const Settings& s);
 // After a file's check: the counters line, by chance while the scan runs
 // and always when it stops, when any of its pieces is shown.
 void refreshCountersLine(Reader& reader);
@@ -248,6 +275,8 @@ void closeListing(Reader& reader);
 // `listingError`, `path` is a folder the walk could not list: it is not
 // opened, but counted as a file that failed to open and listed as the
 // folder's failed listing with that code.
+// With "read whole files" the file is read from its start to `size`, block
+// after block, and no "select next file:" draw is made.
 bool checkFile(Reader& reader, const std::string& path, std::string_view name, int64_t size,
                int listingError = 0);
 
@@ -315,7 +344,9 @@ int64_t percentOf(int64_t checked, int64_t limit);
 Text composeFileLine(const Reader& reader, std::string_view name, int64_t size);
 void showFileLine(const Reader& reader, std::string_view name, int64_t size);
 void updateTitlePercent();
-Text composeCountersLine();
-void showCountersLine();
+// The counters line shows the sums of all readers, and under "read whole
+// files" how far the file of `reader` has come.
+Text composeCountersLine(const Reader& reader = Readers[0]);
+void showCountersLine(const Reader& reader = Readers[0]);
 // Any other text of the scan into the file line, as the status texts go.
 void showInFileLine(const Text& text);

@@ -28,7 +28,7 @@
 
 namespace {
 
-enum class Event : uint8_t { ScanStart, ScanEnd, OpenFailed, SeekFailed, ReadFailed, ShortRead, ListFailed };
+enum class Event : uint8_t { ScanStart, ScanEnd, OpenFailed, SeekFailed, ReadFailed, ShortRead, ListFailed, SlowRead };
 
 const char* nameOf(Event event) {
   switch (event) {
@@ -39,6 +39,7 @@ const char* nameOf(Event event) {
     case Event::ReadFailed: return "read failed";
     case Event::ShortRead: return "short read";
     case Event::ListFailed: return "list failed";
+    case Event::SlowRead: return "slow read";
   }
   return "?";
 }
@@ -244,12 +245,16 @@ void writeEvent(Event event, std::string_view path, int64_t offset, int64_t requ
   if (writeLine() != 0) requestScanStop(StopReason::ErrorList);
 }
 
+// Whether an event of the key is written: false, and counted, for a repeat.
+bool firstWritten(Event event, std::string_view path, int code) {
+  if (List.file == kNoFile) return false;
+  if (firstOfItsKind(event, path, code)) return true;
+  ++List.repeated;
+  return false;
+}
+
 void listFailure(Event event, std::string_view path, int64_t offset, int64_t requested, int64_t obtained, int code) {
-  if (List.file == kNoFile) return;
-  if (!firstOfItsKind(event, path, code)) {
-    ++List.repeated;
-    return;
-  }
+  if (!firstWritten(event, path, code)) return;
   Text message = event == Event::ShortRead && code == 0 ? Text("end of file") : errorText(code);
   writeEvent(event, path, offset, requested, obtained, code, message.view());
 }
@@ -341,4 +346,12 @@ void listBlockRead(std::string_view path, int64_t offset, int64_t requested, int
   } else if (obtained != requested) {
     listFailure(Event::ShortRead, path, offset, requested, obtained, 0);
   }
+}
+
+void listSlowRead(std::string_view path, int64_t offset, int64_t requested, int64_t obtained, int64_t milliseconds) {
+  if (!firstWritten(Event::SlowRead, path, 0)) return;
+  Text message("took ");
+  message.appendInt(milliseconds);
+  message.append(" ms");
+  writeEvent(Event::SlowRead, path, offset, requested, obtained, 0, message.view());
 }

@@ -42,5 +42,9 @@ void listFolderFailed(std::string_view folder, int code);
 void listBlockRead(std::string_view path, int64_t offset, int64_t requested, int64_t obtained, int seekError,
                    int readError);
 
+// A block read that took longer than "slow read limit:": "slow read", code
+// 0, the message "took <ms> ms"; folded like the failures.
+void listSlowRead(std::string_view path, int64_t offset, int64_t requested, int64_t obtained, int64_t milliseconds);
+
 // Events of this scan counted instead of written.
 int64_t repeatedEvents();

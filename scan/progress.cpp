@@ -131,7 +131,7 @@ void updateTitlePercent() {
   Scan.titlePercent = percent;
 }
 
-Text composeCountersLine() {
+Text composeCountersLine(const Reader& r) {
   const Settings& s = Scan.settings;
   // One reading of each count, so that both compositions show the same.
   const int64_t checkedBytes = Scan.checkedBytes;
@@ -172,6 +172,17 @@ Text composeCountersLine() {
       line.append("/");
       line.appendInt(indexedFiles);
     }
+    if (s.readWholeFiles && r.fileSize > 0) {
+      appendSeparator(line);
+      line.appendInt(percentOf(r.fileDone, r.fileSize));
+      line.append(" % of ");
+      if (full) {
+        line.appendInt(r.fileSize);
+        line.append("B");
+      } else {
+        line += formatFileSize(r.fileSize);
+      }
+    }
     if (s.measureReadingSpeed) {
       int64_t speed = takeSpeedForDisplay();
       if (speed > 0) {
@@ -194,13 +205,18 @@ Text composeCountersLine() {
       line.append("reading errors: ");
       line.appendInt(readErrors);
     }
+    if (s.slowReadLimit > 0 && (s.showReadErrors || s.showOpenErrors)) {
+      appendSeparator(line);
+      line.append("slow reads: ");
+      line.appendInt(Scan.slowReads);
+    }
     if (countCharacters(line.view()) <= kLineLimit) break;
   }
   return line;
 }
 
 // Composed under the turn: a line composed earlier never replaces a newer one.
-void showCountersLine() {
+void showCountersLine(const Reader& r) {
   std::lock_guard<std::mutex> turn(showing);
-  setControlText(Control::CountersLine, composeCountersLine());
+  setControlText(Control::CountersLine, composeCountersLine(r));
 }

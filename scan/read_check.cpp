@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "scan/engine.h"
 #include "scan/error_list.h"
 #include "scan/scan.h"
@@ -8,6 +9,12 @@ namespace {
 
 // One platform read moves at most this much; a larger block takes several.
 constexpr int64_t kMostPerRead = int64_t{1} << 30;
+
+// "read whole files": the smallest "bytes to read at once:" taken as the
+// block, and the block used below it. Smaller blocks would make a whole
+// disk's read take years of system calls.
+constexpr int64_t kLeastWholeFileBlock = 65536;
+constexpr int64_t kDefaultWholeFileBlock = int64_t{1} << 20;
 
 // What one block read came to: the status of the positioning and of the
 // read (0 when it succeeded), and the bytes obtained.
@@ -107,11 +114,24 @@ BlockRead readBlockAt(CheckedFile* file, char* buffer, int64_t position, int64_t
   return block;
 }
 
+// A timed read goes into the figures; one over the slow-read limit is
+// counted and listed, but is no error: it touches no error count.
+void countReadTime(Reader& r, std::string_view path, const BlockRead& block, int64_t blockLength, int64_t micros) {
+  addReadTime(&r.readTimes, micros);
+  int64_t limit = Scan.settings.slowReadLimit;
+  if (limit <= 0 || micros <= limit * 1000) return;
+  ++Scan.slowReads;
+  listSlowRead(path, r.readPosition, blockLength, block.bytes, micros / 1000);
+}
+
 // Counts what one block read came to, lists what failed in it, then
 // applies the stop rules. Without an open file the positioning, the read
-// and its length all fail; the failed open is listed instead.
-void countBlock(Reader& r, std::string_view path, bool opened, const BlockRead& block, int64_t blockLength) {
+// and its length all fail; the failed open is listed instead. `micros` is
+// the time the read took, -1 when it was not timed.
+void countBlock(Reader& r, std::string_view path, bool opened, const BlockRead& block, int64_t blockLength,
+                int64_t micros) {
   const Settings& s = Scan.settings;
+  if (micros >= 0) countReadTime(r, path, block, blockLength, micros);
   if (!opened || block.seekError != 0) ++Scan.readErrors;
   if (!opened || block.readError != 0) ++Scan.readErrors;
   if (s.measureReadingSpeed) countRead(r, block.bytes);
@@ -128,20 +148,68 @@ void countBlock(Reader& r, std::string_view path, bool opened, const BlockRead& 
 
 // The reads at one position: `repeatRead` of them, fewer when the scan is
 // asked to stop. Each counts on its own, and each waits for its credit
-// under the rate limit.
-void readAtPosition(Reader& r, CheckedFile* file, std::string_view path, int64_t blockLength) {
+// under the rate limit; the last is returned. The clock is read around a
+// read only when reads are timed: two looks at it cost a few percent of a
+// cached read.
+BlockRead readAtPosition(Reader& r, CheckedFile* file, std::string_view path, int64_t blockLength) {
   const Settings& s = Scan.settings;
   bool opened = file->handle != kNoFile;
   int32_t repeatCount = 0;
+  BlockRead block;
   do {
-    BlockRead block;
+    block = BlockRead();
+    int64_t micros = -1;
     if (opened) {
       if (s.readRateLimit > 0) awaitReadCredit(blockLength);
+      int64_t start = Scan.timeReads ? monotonicMicroseconds() : 0;
       block = readBlockAt(file, r.buffer, r.readPosition, blockLength);
+      if (Scan.timeReads) micros = monotonicMicroseconds() - start;
     }
-    countBlock(r, path, opened, block, blockLength);
+    countBlock(r, path, opened, block, blockLength, micros);
     ++repeatCount;
   } while (repeatCount != s.repeatRead && ScanState.load() > 0);
+  return block;
+}
+
+// Between two blocks of a whole file, by the same chance as every status
+// text: the file line (with the offset under "show read byte") and the
+// counters line with the file's percentage.
+void showWholeFileProgress(Reader& r, std::string_view name, int64_t size) {
+  const Settings& s = Scan.settings;
+  if (!refreshDraw(r)) return;
+  if (s.showFileName) showFileLine(r, name, size);
+  if (countersShown(s)) showCountersLine(r);
+}
+
+// "read whole files": the file from offset 0 to `size` (as listed: a file
+// that grew is read that far), in order, each block `repeatRead` times. A
+// block that fails does not end the file: the read goes on with the next
+// one, as a rescue would, so the counts tell how much of it is lost. A
+// block that comes back short without failing is the file's end now (it
+// shrank): that one short read ends it. A file that did not open counts the
+// reads of one block, as a pick of it always did. The stop rules act
+// between any two blocks.
+void readWholeFile(Reader& r, CheckedFile* file, const std::string& path, std::string_view name, int64_t size) {
+  const Settings& s = Scan.settings;
+  // The buffer comes from scanBufferNeed, which makes room for this block;
+  // a smaller one only makes the blocks smaller.
+  int64_t room = s.readPastCache ? alignDown(Scan.bufferSize, kLargestAlignment) : Scan.bufferSize;
+  int64_t blockLength = std::min(wholeFileBlockSize(s), room);
+  if (blockLength <= 0) return;
+  bool opened = file->handle != kNoFile;
+  r.fileSize = size;
+  r.fileDone = 0;
+  for (int64_t position = 0; position < size;) {
+    int64_t length = std::min(blockLength, size - position);
+    r.readPosition = position;
+    BlockRead last = readAtPosition(r, file, path, length);
+    position += length;
+    r.fileDone = position;
+    if (!opened || ScanState.load() <= 0) break;
+    if (last.seekError == 0 && last.readError == 0 && last.bytes < length) break;
+    if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
+    if (position < size) showWholeFileProgress(r, name, size);
+  }
 }
 
 }  // namespace
@@ -172,7 +240,9 @@ bool checkFile(Reader& r, const std::string& path, std::string_view name, int64_
   int64_t blockLength = std::min<int64_t>(s.bytesToReadAtOnce, largestBlock());
   if (size <= blockLength && !s.skipSmallFiles) blockLength = size;
 
-  if (size > 0) {
+  if (s.readWholeFiles) {
+    readWholeFile(r, &file, path, name, size);
+  } else if (size > 0) {
     for (;;) {
       // The bound leaves out the block that would end at the last byte.
       r.readPosition = randomBelow(r.random, size - blockLength);
@@ -187,9 +257,19 @@ bool checkFile(Reader& r, const std::string& path, std::string_view name, int64_
   return true;
 }
 
+int64_t wholeFileBlockSize(const Settings& s) {
+  int64_t block = s.bytesToReadAtOnce >= kLeastWholeFileBlock ? s.bytesToReadAtOnce : kDefaultWholeFileBlock;
+  return s.readPastCache ? alignDown(block, kLargestAlignment) : block;
+}
+
 // Each reader has a part of the one buffer; past the cache each part is a
 // whole number of the largest alignment, so every part starts aligned.
+// Whole-file blocks past the cache start on a boundary of the largest
+// alignment and are whole multiples of it, so their spans are the blocks
+// themselves; the last block's span ends at most one unit further, still
+// within the block size.
 ScanBufferNeed scanBufferNeed(const Settings& s) {
+  if (s.readWholeFiles) return {wholeFileBlockSize(s) * readersOf(s), s.readPastCache};
   int64_t block = std::max<int32_t>(s.bytesToReadAtOnce, 1);
   int64_t readers = readersOf(s);
   if (!s.readPastCache) return {block * readers, false};

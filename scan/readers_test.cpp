@@ -275,6 +275,28 @@ TEST_F(ManyReaders, BackgroundModeForEachReaderAndARefusalToldOnce) {
   EXPECT_EQ(FakeBackgroundThreads.load(), 0);
 }
 
+// Whole files with several readers: each reader reads its file from start
+// to end in its own part of the buffer, every byte of every file once a
+// cycle, and the counters line shows how far the file of the reader that
+// wrote it has come.
+TEST_F(ManyReaders, WholeFilesEachReadOncePerCycle) {
+  tree(4, 12);
+  FakeFiles["R:\\bad"] = {500, 0, false, -1};  // healthy here
+  s.parallelReads = 4;
+  s.readWholeFiles = true;
+  s.bytesToReadAtOnce = 65536;
+  s.stopAfterCycles = 2;
+  ASSERT_TRUE(scan());
+  ScanResult r = scanResult();
+  const int64_t cycleBytes = 4 * 12 * 1000 + 500;  // "locked" does not open
+  EXPECT_EQ(r.checkedBytes, 2 * cycleBytes);
+  EXPECT_EQ(r.filesChecked, 2 * (4 * 12 + 2));
+  std::map<std::string, int64_t> bytesOf;
+  for (const FakeRead& read : FakeReads) bytesOf[read.path] += read.got;
+  for (const auto& [path, bytes] : bytesOf) EXPECT_EQ(bytes, 2 * FakeFiles[path].size) << path;
+  EXPECT_EQ(bytesOf.size(), 4u * 12 + 1);
+}
+
 // A walk has one reader whatever the setting: the walk stays one thread.
 TEST_F(ManyReaders, AWalkHasOneReader) {
   s.checkEveryFile = false;

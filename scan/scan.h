@@ -33,6 +33,16 @@ extern std::atomic<int64_t> lastSpeed;
 // random generator.
 void prepareScan(const Settings& settings, char* buffer, int64_t bufferSize, uint32_t seed);
 
+// Whether the next scans time every block read for the figures of
+// ScanResult (the console program's JSON); a scan with "slow read limit:"
+// times them anyway. Called before the worker exists; off at start-up.
+void keepReadTimes(bool keep);
+
+// The block size of "read whole files": "bytes to read at once:" from 64 KiB
+// up, 1 MiB below it; past the cache rounded down to a multiple of 64 KiB,
+// so that every block but the file's last is a whole aligned span.
+int64_t wholeFileBlockSize(const Settings& settings);
+
 // The buffer a scan with these settings reads into: `size` bytes, from
 // allocateAlignedMemory (platform/memory.h) when `aligned`, which reads past
 // the cache need; otherwise from any allocation.
@@ -72,11 +82,20 @@ struct ScanResult {
   // and whether the scan took up a cycle from its cycle state file.
   int64_t cycle = 0;
   bool resumed = false;
+  // "slow read limit:": whether it was on, and the block reads over it.
+  bool slowReadsCounted = false;
+  int64_t slowReads = 0;
+  // Block-read times in microseconds when they were kept: the median, the
+  // 99th percentile and the longest; -1 when not kept or none was timed.
+  int64_t readMicrosP50 = -1;
+  int64_t readMicrosP99 = -1;
+  int64_t readMicrosMax = -1;
 };
 ScanResult scanResult();
 
 // "checked <bytes> B, files checked <n>, opening errors <n>, reading errors
-// <n>, <seconds> s": exact bytes, whole seconds, whatever the display flags.
+// <n>, <seconds> s": exact bytes, whole seconds, whatever the display flags;
+// ", slow reads <n>" after the reading errors when the limit was on.
 Text composeScanEndMessage(const ScanResult& result);
 
 // The settings summary for SettingsLine; empty when "show setup" is off.

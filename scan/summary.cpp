@@ -24,6 +24,16 @@ Text composeSettingsSummary(const Settings& s) {
     summary.append("/s, ");
   }
   if (s.backgroundPriority) summary.append("background, ");
+  if (s.readWholeFiles) {
+    summary.append("whole files in ");
+    summary.appendInt(wholeFileBlockSize(s));
+    summary.append("-byte blocks, ");
+  }
+  if (s.slowReadLimit > 0) {
+    summary.append("slow read over ");
+    summary.appendInt(s.slowReadLimit);
+    summary.append(" ms, ");
+  }
   if (s.repeatRead > 1) {
     summary.appendInt(s.repeatRead);
     summary.append("x repeat read, ");

@@ -341,6 +341,30 @@ TEST(SettingsSummary, PiecesOfTheReadersTheRateAndTheBackground) {
   }
 }
 
+// Whole-file reads name the block they use, which is not always the one
+// "bytes to read at once:" gives.
+TEST(SettingsSummary, WholeFilesNameTheirBlockAndTheSlowReadLimitItsTime) {
+  const struct {
+    int32_t bytesAtOnce;
+    bool pastCache;
+    int32_t slowLimit;
+    const char* summary;
+  } cases[] = {
+      {1, false, 0, "settings: whole files in 1048576-byte blocks, 1 bytes at once "},
+      {100000, false, 0, "settings: whole files in 100000-byte blocks, 100000 bytes at once "},
+      {100000, true, 250,
+       "settings: past cache, whole files in 65536-byte blocks, slow read over 250 ms, 100000 bytes at once "},
+  };
+  for (const auto& c : cases) {
+    Settings s;
+    s.showSetup = s.readWholeFiles = true;
+    s.bytesToReadAtOnce = c.bytesAtOnce;
+    s.readPastCache = c.pastCache;
+    s.slowReadLimit = c.slowLimit;
+    EXPECT_EQ(composeSettingsSummary(s).view(), c.summary);
+  }
+}
+
 TEST(SettingsSummary, RefreshWritesTheLineEvenWhenEmpty) {
   resetFakePlatform();
   Settings s;

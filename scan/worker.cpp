@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -16,12 +17,6 @@ namespace {
 // Room for deep trees up front, so that passes do not allocate.
 constexpr std::size_t kPathReserve = 4096;
 
-// Whether the counters line has a piece to show: a counter, or the
-// coverage of "check every file", which has no flag of its own.
-bool countersShown(const Settings& s) {
-  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
-}
-
 // Written once, by the request that stops the scan; read after the worker
 // has ended.
 std::atomic<StopReason> stopReason{StopReason::None};
@@ -33,7 +28,18 @@ std::atomic<bool> countsUnshown{false};
 std::atomic<bool> backgroundRefusalShown{false};
 std::atomic<int> backgroundRefusal{0};
 
+// Set by a front end before the worker exists.
+bool readTimesWanted = false;
+
 }  // namespace
+
+// A counter, or the coverage of "check every file", which has no flag of
+// its own.
+bool countersShown(const Settings& s) {
+  return s.showCheckedBytes || s.showReadErrors || s.showOpenErrors || s.checkEveryFile;
+}
+
+void keepReadTimes(bool keep) { readTimesWanted = keep; }
 
 bool requestScanStop(StopReason reason) {
   int16_t running = 1;
@@ -108,11 +114,16 @@ void setupScan() {
     r.subPath.clear();
     r.listing = kNoListing;
     r.readPosition = 0;
+    r.fileSize = 0;
+    r.fileDone = 0;
+    r.readTimes = ReadTimes();
   }
   Scan.checkedBytes = 0;
   Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
+  Scan.slowReads = 0;
+  Scan.timeReads = readTimesWanted || s.slowReadLimit > 0;
   Scan.index.clear();
   Scan.nextFile = 0;
   Scan.finishedFiles = 0;
@@ -159,7 +170,7 @@ void enterReaderPriority() {
 void refreshCountersLine(Reader& reader) {
   countsUnshown = true;
   if (countersShown(Scan.settings) && (ScanState.load() <= 0 || refreshDraw(reader))) {
-    showCountersLine();
+    showCountersLine(reader);
     countsUnshown = false;
   }
 }
@@ -240,6 +251,21 @@ ScanResult scanResult() {
   r.backgroundRefusal = backgroundRefusal.load();
   r.cycle = Scan.cycle;
   r.resumed = Scan.resumed;
+  r.slowReadsCounted = Scan.settings.slowReadLimit > 0;
+  r.slowReads = Scan.slowReads;
+  if (Scan.timeReads) {
+    // The readers' times together; read after they have ended.
+    ReadTimes all;
+    for (int i = 0; i < Scan.readers; ++i) {
+      const ReadTimes& t = Readers[i].readTimes;
+      for (int b = 0; b < ReadTimes::kBuckets; ++b) all.counts[b] += t.counts[b];
+      all.total += t.total;
+      all.longest = std::max(all.longest, t.longest);
+    }
+    r.readMicrosP50 = readTimeQuantile(all, 500);
+    r.readMicrosP99 = readTimeQuantile(all, 990);
+    r.readMicrosMax = readTimeQuantile(all, 1000);
+  }
   return r;
 }
 
@@ -252,6 +278,10 @@ Text composeScanEndMessage(const ScanResult& r) {
   message.appendInt(r.openErrors);
   message.append(", reading errors ");
   message.appendInt(r.readErrors);
+  if (r.slowReadsCounted) {
+    message.append(", slow reads ");
+    message.appendInt(r.slowReads);
+  }
   message.append(", ");
   message.appendInt(r.elapsedMilliseconds / 1000);
   message.append(" s");

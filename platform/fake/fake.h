@@ -38,6 +38,14 @@ struct FakeFile {
   int64_t failReadAfter = -1; // a read fails once the position reaches this
   int64_t maxPerRead = 0;     // more than 0: no platform read returns more
   uint32_t alignment = 4096;  // what an unbuffered open of it reports
+  // A bad range: a read that reaches into it delivers the bytes before it
+  // and fails.
+  int64_t badFrom = -1;
+  int64_t badLength = 0;
+  // A read that delivers the byte at stallAt moves the clock on by
+  // stallHundredths, as a read that takes that long.
+  int64_t stallAt = -1;
+  int64_t stallHundredths = 0;
 };
 
 // Keyed by the exact path the engine opens.

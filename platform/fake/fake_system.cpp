@@ -220,6 +220,11 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
     count = std::max<int64_t>(0, spec.failReadAfter - start);
     fails = true;
   }
+  if (spec.badFrom >= 0 && start < spec.badFrom + spec.badLength && start + count > spec.badFrom) {
+    count = std::max<int64_t>(0, spec.badFrom - start);
+    fails = true;
+  }
+  if (spec.stallAt >= start && spec.stallAt < start + count) FakeHundredths += spec.stallHundredths;
   // Every byte delivered is written, so a read past the buffer shows up
   // under the address sanitizer.
   std::memset(buffer, 0x5A, static_cast<std::size_t>(count));
@@ -390,6 +395,11 @@ int64_t monotonicMilliseconds() {
   return (FakeHundredths += FakeClockStep) * 10;
 }
 
+
+int64_t monotonicMicroseconds() {
+  Held held(systemLock);
+  return (FakeHundredths += FakeClockStep) * 10000;
+}
 
 // --- priority -------------------------------------------------------------------
 

@@ -21,6 +21,12 @@ int64_t monotonicMilliseconds() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+int64_t monotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 void pauseMilliseconds(int64_t milliseconds) {
   timespec pause{};
   pause.tv_sec = static_cast<time_t>(milliseconds / 1000);
