@@ -133,6 +133,14 @@ const Case kCases[] = {
        s.showFullFileSize = true;
      },
      {0x526e1bd73434a4bull, 0x6b1bb71206ece1b0ull, 0x45f64bcea39ca5c4ull}},
+    {"every file, whole files timed, two cycles",
+     [](Settings& s) {
+       s.checkEveryFile = s.readWholeFiles = true;
+       s.stopAfterCycles = 2;
+       s.slowReadLimit = 1;
+       s.windowRefresh = 50;
+     },
+     {0x6b66f6b1b768f5aeull, 0xd48258e8210032eull, 0x7b2d730c745c9e55ull}},
 };
 
 TEST_F(OneReader, WholeScansAreThoseOfTheSingleThreadedEngine) {
