@@ -48,7 +48,8 @@ std::size_t announcedLength(unsigned char b) {
 Text& Text::append(std::string_view bytes) {
   std::size_t room = kMax - size_;
   std::size_t count = bytes.size() < room ? bytes.size() : room;
-  std::memcpy(bytes_ + size_, bytes.data(), count);
+  // An empty view may have no data at all, which memcpy must not be given.
+  if (count > 0) std::memcpy(bytes_ + size_, bytes.data(), count);
   std::size_t size = size_ + count;
   // When the first byte left out continues a character, the bytes of that
   // character that did fit go too. Only a lead byte that announces more

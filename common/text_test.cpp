@@ -17,6 +17,12 @@ TEST(Text, AppendCutsAtThe255thCharacter) {
   Text whole(std::string(300, 'z'));
   EXPECT_EQ(whole.size(), 255u);
   EXPECT_EQ((whole + "more").size(), 255u);
+
+  // An empty view without data (a default string_view) adds nothing and
+  // hands memcpy no null pointer (the sanitizer builds catch that).
+  Text some("ab");
+  some.append(std::string_view());
+  EXPECT_EQ(some.view(), "ab");
 }
 
 TEST(Text, IntegersInPlainDecimal) {
