@@ -142,6 +142,18 @@ TEST_F(EveryFile, EachHeldFileIsOneOpeningErrorInOneCycle) {
   EXPECT_EQ(helper.release(), 300);
 }
 
+// Four readers take the files of one order: still one opening error per
+// file in the cycle, and every file covered once.
+TEST_F(EveryFile, FourReadersMeetEachHeldFileOnce) {
+  std::string folder = dir + "held\\";
+  ASSERT_NO_FATAL_FAILURE(makeTree(folder, 300));
+  HoldingHelper helper(folder);
+  ASSERT_TRUE(helper.holding());
+  EXPECT_EQ(scanUntilItStops(folder, {"stop after cycles: 1", "parallel reads: 4"}).second,
+            "checked 0B, covered 300/300, opening errors: 300, reading errors: 900");
+  EXPECT_EQ(helper.release(), 300);
+}
+
 TEST_F(EveryFile, EachFileOnceInEachCycle) {
   std::string folder = dir + "tree\\";
   ASSERT_NO_FATAL_FAILURE(makeTree(folder, 40));

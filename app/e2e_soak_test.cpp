@@ -200,4 +200,24 @@ TEST_F(Readsweeper, FiftyClosesDuringABusyScan) {
   EXPECT_LT(slowest, 3000u);
 }
 
+// Closing stays bounded with eight readers, each of which ends after its
+// block, and the worker after the last of them.
+TEST_F(Readsweeper, TwentyClosesDuringAScanOfEightReaders) {
+  for (int i = 0; i < 40; ++i) writeFileBytes(data + "f" + std::to_string(i) + ".bin", std::string(20000 + i, 'x'));
+  const std::vector<std::string> content = {
+      "instant start", "check files: " + data, "check every file", "parallel reads: 8", "show file name",
+      "show checked bytes", "window refresh: 100", "bytes to read at once: 64", "repeat read: 3"};
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    writeIni(content);
+    start();
+    ASSERT_TRUE(waitUntil([&] { return scanning() && textOf(fileLine).find(".bin") != std::string::npos; }));
+    ASSERT_EQ(closeAndWait(5000), 0);
+    EXPECT_EQ(ini(), lines(content));
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    process = {};
+  }
+}
+
 }  // namespace

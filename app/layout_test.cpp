@@ -124,8 +124,8 @@ void expectEveryCountersLineFits(Settings base) {
           Scan.cycle = Scan.coveredFiles = Scan.indexedFiles = count;
           Scan.slowReads = count;
           // A whole-file read two thirds through a file of that size.
-          Scan.fileSize = checked;
-          Scan.fileDone = checked / 3 * 2;
+          Readers[0].fileSize = checked;
+          Readers[0].fileDone = checked / 3 * 2;
           Text text = composeCountersLine();
           EXPECT_LE(extentIn(CountersLine, text), lineClient.right) << text.view();
           ++checkedLines;

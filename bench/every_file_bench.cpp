@@ -36,7 +36,11 @@ Settings cycleSettings() {
   return s;
 }
 
-void drawOnly(int percent) { static_cast<void>(chancePercent(percent)); }
+// The bare loops draw from a generator of their own, seeded as the engine seeds
+// its first reader.
+Random bareDraws;
+
+void drawOnly(int percent) { static_cast<void>(chancePercent(bareDraws, percent)); }
 
 
 // The bare cycle: the tree listed with the system's calls, then each file
@@ -45,14 +49,14 @@ void drawOnly(int percent) { static_cast<void>(chancePercent(percent)); }
 // thrown away), so that the two do the same work.
 SamplerRun runBareCycle(const std::string& root, const Settings& s, uint32_t seed) {
   SamplerRun run;
-  seedRandom(seed);
+  bareDraws = seededRandom(seed, 0);
   double start = bareSeconds();
   std::vector<BareFile> files;
   bareListTree(root, s.scanAllFiles, &files);
   auto count = static_cast<int64_t>(files.size());
   for (int64_t next = 0; next < count; ++next) {
     std::swap(files[static_cast<std::size_t>(next)],
-              files[static_cast<std::size_t>(next + randomBelow(count - next))]);
+              files[static_cast<std::size_t>(next + randomBelow(bareDraws, count - next))]);
     const BareFile& f = files[static_cast<std::size_t>(next)];
     if (s.showFileName) drawOnly(s.windowRefresh);
     intptr_t file = bareOpenFile(f.path);
@@ -62,7 +66,7 @@ SamplerRun runBareCycle(const std::string& root, const Settings& s, uint32_t see
     if (f.size <= blockLength && !s.skipSmallFiles) blockLength = f.size;
     if (f.size > 0) {
       do {
-        int64_t position = randomBelow(f.size - blockLength);
+        int64_t position = randomBelow(bareDraws, f.size - blockLength);
         if (file < 0 || !barePosition(file, position)) ++run.readErrors;
         bool failed = true;
         int64_t got = file < 0 ? 0 : bareRead(file, buffer.data(), blockLength, &failed);
@@ -70,7 +74,7 @@ SamplerRun runBareCycle(const std::string& root, const Settings& s, uint32_t see
         if (got != blockLength) ++run.readErrors;
         ++run.blocks;
         run.bytes += got;
-      } while (!chancePercent(s.selectNextFile));
+      } while (!chancePercent(bareDraws, s.selectNextFile));
     }
     if (file >= 0) bareClose(file);
     // The last file ends the cycle and the scan: its counters line needs
@@ -78,7 +82,7 @@ SamplerRun runBareCycle(const std::string& root, const Settings& s, uint32_t see
     if (countersShown(s) && next + 1 < count) drawOnly(s.windowRefresh);
   }
   run.seconds = bareSeconds() - start;
-  run.nextDraw = randomBelow(int64_t{1} << 62);
+  run.nextDraw = randomBelow(bareDraws, int64_t{1} << 62);
   return run;
 }
 
@@ -99,7 +103,7 @@ EngineListing listWithTheEngine(const std::string& root, bool withEmpty) {
   setupScan();
   EngineListing listing;
   double start = bareSeconds();
-  listing.ok = listTree();
+  listing.ok = listTree(Readers[0]);
   listing.seconds = bareSeconds() - start;
   listing.memory = Scan.index.memory();
   requestScanStop();
@@ -210,10 +214,10 @@ bool orderRows(const char* platform, const char* label, const std::string& root,
     ScanState.store(1);
     setupScan();
     double start = bareSeconds();
-    bool listed = listTree();
+    bool listed = listTree(Readers[0]);
     double listing = bareSeconds() - start;
     start = bareSeconds();
-    orderCycle();
+    orderCycle(Readers[0], Readers[0].random);
     double order = bareSeconds() - start;
     files = static_cast<int64_t>(Scan.index.fileCount());
     bool sorted = true;
@@ -280,7 +284,7 @@ WalkReach walkReach(const std::string& root, int64_t checks, int64_t plantedLimi
     int64_t before = Scan.filesChecked;
     runPass();
     if (Scan.filesChecked == before) continue;
-    if (Scan.filesChecked <= checks) seen.insert(Scan.path);
+    if (Scan.filesChecked <= checks) seen.insert(Readers[0].path);
     if (reach.plantedAt < 0 && Scan.openErrors > 0) reach.plantedAt = Scan.filesChecked;
   }
   reach.distinct = static_cast<int64_t>(seen.size());

@@ -36,7 +36,7 @@ void timeBlockReads(benchmark::State& state, bool pastCache) {
   int64_t blocks = 0;
   for (auto _ : state) {
     int64_t before = Scan.checkedBytes;
-    checkFile(path, name, int64_t{1} << 30);
+    checkFile(Readers[0], path, name, int64_t{1} << 30);
     blocks += (Scan.checkedBytes - before) / s.bytesToReadAtOnce;
   }
   state.counters["ns/block"] =

@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/listing.h"
 #include "platform/memory.h"
+#include "platform/priority.h"
 
 const char kPathSeparator = '\\';
 const char kLineEnd[] = "\r\n";
@@ -76,3 +77,5 @@ char* allocateAlignedMemory(int64_t size) {
   return static_cast<char*>(memory);
 }
 void releaseAlignedMemory(char* memory) { std::free(memory); }
+
+int enterBackgroundMode() { return 0; }

@@ -16,7 +16,11 @@ bool isDot(const char* name) {
 }
 
 // Draws a chance and throws it away: the engine draws here for its texts.
-void drawOnly(int percent) { static_cast<void>(chancePercent(percent)); }
+// The bare loops draw from a generator of their own, seeded as the engine seeds
+// its first reader.
+Random bareDraws;
+
+void drawOnly(int percent) { static_cast<void>(chancePercent(bareDraws, percent)); }
 
 }  // namespace
 
@@ -30,7 +34,7 @@ SamplerRun runReference(const char* root, const Settings& s, uint32_t seed, char
   SamplerRun run;
   std::size_t rootLength = std::strlen(root);
   std::memcpy(path, root, rootLength);
-  seedRandom(seed);
+  bareDraws = seededRandom(seed, 0);
   bool stopping = false;
   double start = bareSeconds();
   do {
@@ -41,13 +45,13 @@ SamplerRun runReference(const char* root, const Settings& s, uint32_t seed, char
     bool listed = true;
     bool picked = false;
     for (;;) {
-      if (chancePercent(s.skipFile)) {
+      if (chancePercent(bareDraws, s.skipFile)) {
         picked = true;
         break;
       }
       if (!bareListNext(&entry)) break;
       if (entry.attributes != 0x10 || isDot(entry.name)) continue;
-      if (!chancePercent(s.selectSubfolder)) continue;
+      if (!chancePercent(bareDraws, s.selectSubfolder)) continue;
       std::size_t nameLength = std::strlen(entry.name);
       std::memcpy(path + length, entry.name, nameLength);
       length += nameLength;
@@ -71,7 +75,7 @@ SamplerRun runReference(const char* root, const Settings& s, uint32_t seed, char
       int64_t blockLength = std::min<int64_t>(s.bytesToReadAtOnce, bufferSize);
       if (size <= blockLength && !s.skipSmallFiles) blockLength = size;
       for (;;) {
-        int64_t position = randomBelow(size - blockLength);
+        int64_t position = randomBelow(bareDraws, size - blockLength);
         int32_t repeats = 0;
         do {
           if (file < 0 || !barePosition(file, position)) ++run.readErrors;
@@ -83,7 +87,7 @@ SamplerRun runReference(const char* root, const Settings& s, uint32_t seed, char
           run.bytes += got;
           if (run.bytes >= s.stopAfterChecked) stopping = true;
         } while (++repeats != s.repeatRead && !stopping);
-        if (chancePercent(s.selectNextFile)) break;
+        if (chancePercent(bareDraws, s.selectNextFile)) break;
         if (stopping) break;
       }
       if (file >= 0) bareClose(file);
@@ -92,7 +96,7 @@ SamplerRun runReference(const char* root, const Settings& s, uint32_t seed, char
     if (listed) bareListClose();
   } while (!stopping);
   run.seconds = bareSeconds() - start;
-  run.nextDraw = randomBelow(int64_t{1} << 62);
+  run.nextDraw = randomBelow(bareDraws, int64_t{1} << 62);
   return run;
 }
 
@@ -108,6 +112,6 @@ SamplerRun runEngine(const char* root, const Settings& s, uint32_t seed, char* b
   run.bytes = Scan.checkedBytes;
   run.openErrors = Scan.openErrors;
   run.readErrors = Scan.readErrors;
-  run.nextDraw = randomBelow(int64_t{1} << 62);
+  run.nextDraw = randomBelow(Readers[0].random, int64_t{1} << 62);
   return run;
 }

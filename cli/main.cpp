@@ -180,6 +180,9 @@ int run(const std::vector<std::string>& arguments) {
   // exit code all the same, unless the user interrupted.
   Text listFailure = errorListFailure();
   if (!listFailure.empty()) tell(std::string(listFailure.view()));
+  if (result.backgroundRefusal != 0) {
+    tell("background priority refused, the scan read at normal priority: " + errorWords(result.backgroundRefusal));
+  }
   Text stateFailure = cycleStateFailure();
   if (!stateFailure.empty()) tell(std::string(stateFailure.view()));
   if (!line.quiet) tell(composeSummaryLine(result));

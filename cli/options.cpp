@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int64_t kInt32Max = INT32_MAX;
+// A rate of 1T a second is no limit on any disk; above it the engine's
+// credit arithmetic would leave 64 bits.
+constexpr int64_t kMostRate = int64_t{1} << 40;
 
 // How an option's value is written.
 enum class ValueKind {
@@ -41,6 +44,9 @@ constexpr OptionRule kRules[] = {
     {"--every-file", ValueKind::None, 0, 0, &Settings::checkEveryFile, nullptr, nullptr, nullptr, nullptr},
     {"--past-cache", ValueKind::None, 0, 0, &Settings::readPastCache, nullptr, nullptr, nullptr, nullptr},
     {"--whole-files", ValueKind::None, 0, 0, &Settings::readWholeFiles, nullptr, nullptr, nullptr, nullptr},
+    {"--readers", ValueKind::Count, 1, 64, nullptr, &Settings::parallelReads, nullptr, nullptr, nullptr},
+    {"--rate", ValueKind::Size, 0, kMostRate, nullptr, nullptr, &Settings::readRateLimit, nullptr, nullptr},
+    {"--background", ValueKind::None, 0, 0, &Settings::backgroundPriority, nullptr, nullptr, nullptr, nullptr},
     {"--scan-all", ValueKind::None, 0, 0, &Settings::scanAllFiles, nullptr, nullptr, nullptr, nullptr},
     {"--skip-small", ValueKind::None, 0, 0, &Settings::skipSmallFiles, nullptr, nullptr, nullptr, nullptr},
     {"--cycles", ValueKind::Count, 0, kInt32Max, nullptr, &Settings::stopAfterCycles, nullptr, nullptr, nullptr},
@@ -301,6 +307,10 @@ Settings (each the twin of a key of the settings file):
   --whole-files       read each checked file from start to end, in blocks of
                       --block from 64k up, else of 1M
   --slow MS           count and list block reads that take over MS ms
+  --readers N         with --every-file: N files read at once (1 to 64)
+  --rate SIZE         all readers together read at most SIZE bytes a second
+  --background        read in the system's background mode (lowest disk
+                      and processor priority)
   --error-list FILE   append a CSV line to FILE for every file that failed
   --checked SIZE      stop after SIZE bytes checked (k, M, G, T: 1024^n)
   --errors N          stop when opening plus reading errors reach N

@@ -76,6 +76,10 @@ TEST(Options, EachOptionSetsItsSetting) {
       {{"--next-file=1"}, [](const Settings& s) { return s.selectNextFile == 1; }},
       {{"--error-list", "failed.csv"}, [](const Settings& s) { return s.errorList == "failed.csv"; }},
       {{"--error-list=a b.csv"}, [](const Settings& s) { return s.errorList == "a b.csv"; }},
+      {{"--readers", "8"}, [](const Settings& s) { return s.parallelReads == 8; }},
+      {{"--rate=0"}, [](const Settings& s) { return s.readRateLimit == 0; }},
+      {{"--rate", "20M"}, [](const Settings& s) { return s.readRateLimit == 20 * 1048576; }},
+      {{"--background"}, [](const Settings& s) { return s.backgroundPriority; }},
       {{"--state", "night.state"}, [](const Settings& s) { return s.cycleState == "night.state"; }},
   };
   for (const auto& c : cases) {
@@ -130,6 +134,10 @@ TEST(Options, RefusedValuesAndArguments) {
       {{"--next-file", "101", "/d"}, "--next-file: \"101\" is out of range (1 to 100)"},
       {{"--repeat", "0", "/d"}, "--repeat: \"0\" is out of range (1 to 2147483647)"},
       {{"--block", "0", "/d"}, "--block: \"0\" is out of range (1 to 2147483647)"},
+      {{"--readers", "0", "/d"}, "--readers: \"0\" is out of range (1 to 64)"},
+      {{"--readers", "65", "/d"}, "--readers: \"65\" is out of range (1 to 64)"},
+      {{"--rate", "2T", "/d"}, "--rate: \"2T\" is out of range (0 to 1099511627776)"},
+      {{"--rate", "5x", "/d"}, "--rate: \"5x\" is not a size (digits, then k, M, G or T)"},
       {{"--block", "2G", "/d"}, "--block: \"2G\" is out of range (1 to 2147483647)"},
       {{"--block", "2147483648", "/d"}, "--block: \"2147483648\" is out of range (1 to 2147483647)"},
       {{"--cycles", "2147483648", "/d"}, "--cycles: \"2147483648\" is out of range (0 to 2147483647)"},

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -924,4 +925,78 @@ TEST(Program, ACycleStateThatCannotBeUsedOrWritten) {
   EXPECT_EQ(f.exitCode, 2);
   EXPECT_EQ(f.err, "readsweeper-cli: cannot write the cycle state missing/state: No such file or directory (code 2)\n");
   EXPECT_EQ(f.out, "");
+}
+
+namespace {
+
+// The threads of a process whose I/O class is idle and whose nice value is
+// the lowest priority, by thread id.
+std::vector<pid_t> backgroundThreads(pid_t pid) {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    pid_t tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+    long priority = syscall(SYS_ioprio_get, 1 /* IOPRIO_WHO_PROCESS */, tid);
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    if (priority >= 0 && (priority >> 13) == 3 /* IOPRIO_CLASS_IDLE */ && errno == 0 && nice == 19) {
+      found.push_back(tid);
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+// Every reader's thread, and only the readers', runs in the idle I/O class at
+// the lowest processor priority. (The idle class is honoured only by the
+// BFQ scheduler; this test sees what the system records for the threads.)
+TEST(Program, BackgroundReadersCarryTheIdleIoClass) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  Program p({"--every-file", "--readers", "4", "--background", "--block", "4k", "--json", "tree"});
+  ASSERT_TRUE(p.waitUntil([&] { return backgroundThreads(p.pid()).size() >= 4; }))
+      << "idle threads: " << backgroundThreads(p.pid()).size();
+  std::vector<pid_t> idle = backgroundThreads(p.pid());
+  EXPECT_EQ(idle.size(), 4u);
+  // The main thread, which shows the status and reports, keeps its priority.
+  EXPECT_EQ(std::count(idle.begin(), idle.end(), p.pid()), 0);
+  kill(p.pid(), SIGINT);
+  Finished f = p.finish();
+  EXPECT_EQ(f.exitCode, 130) << f.err;
+  EXPECT_EQ(f.err.find("refused"), std::string::npos) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_GT(j["files_checked"], 0);
+
+  // Without the flag no thread is lowered: the main thread, the worker and
+  // three more readers all run at their normal priority.
+  Program plain({"--every-file", "--readers", "4", "--quiet", "tree"});
+  auto threads = [&] {
+    std::error_code ec;
+    fs::directory_iterator tasks("/proc/" + std::to_string(plain.pid()) + "/task", ec);
+    return std::distance(tasks, fs::directory_iterator());
+  };
+  ASSERT_TRUE(plain.waitUntil([&] { return threads() >= 5; }));
+  EXPECT_TRUE(backgroundThreads(plain.pid()).empty());
+  kill(plain.pid(), SIGINT);
+  EXPECT_EQ(plain.finish().exitCode, 130);
+}
+
+// Eight readers with a rate: every file once per cycle, the sums in the
+// JSON and the summary alike, the settings' pieces in the error list.
+TEST(Program, ReadersCheckEveryFileOncePerCycle) {
+  ScopedTempDir dir;
+  makeTree("tree");
+  Finished f = run({"--every-file", "--readers", "8", "--rate", "64M", "--cycles", "3", "--block", "4k",
+                    "--error-list", "errors.csv", "--json", "tree"});
+  EXPECT_EQ(f.exitCode, 0) << f.err;
+  nlohmann::json j = resultOf(f);
+  EXPECT_EQ(j["stopped_by"], "cycles");
+  EXPECT_EQ(j["cycles_completed"], 3);
+  EXPECT_EQ(j["indexed_files"], 9);  // the empty files are not indexed
+  EXPECT_EQ(j["covered_files"], 9);
+  EXPECT_EQ(j["files_checked"], 27);
+  EXPECT_EQ(j["opening_errors"], 0);
+  EXPECT_EQ(j["reading_errors"], 0);
+  EXPECT_NE(readTestFile("errors.csv").find("every file, 8 readers, at most 67108864B/s, "), std::string::npos);
 }

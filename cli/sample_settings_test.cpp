@@ -40,7 +40,7 @@ std::string fieldsOf(const Settings& s) {
   for (bool flag : {s.instantStart, s.showCheckedBytes, s.showReadErrors, s.showOpenErrors, s.showFileName,
                     s.showFileSize, s.measureReadingSpeed, s.showCheckedBytesInPercents, s.skipSmallFiles,
                     s.showFullFileSize, s.runMinimized, s.scanAllFiles, s.showSetup, s.showReadByte,
-                    s.checkEveryFile, s.readPastCache, s.readWholeFiles}) {
+                    s.checkEveryFile, s.readPastCache, s.readWholeFiles, s.backgroundPriority}) {
     o << flag;
   }
   for (const Text* text : {&s.checkFiles, &s.defaultInitPath, &s.errorList, &s.cycleState}) {
@@ -49,7 +49,8 @@ std::string fieldsOf(const Settings& s) {
   for (int64_t number : {s.stopAfterChecked, int64_t{s.stopAfterErrors}, int64_t{s.windowRefresh},
                          int64_t{s.selectNextFile}, int64_t{s.skipFile}, int64_t{s.bytesToReadAtOnce},
                          int64_t{s.repeatRead}, int64_t{s.selectSubfolder}, int64_t{s.windowY}, int64_t{s.windowX},
-                         int64_t{s.stopAfterCycles}, int64_t{s.stopAfterSeconds}, int64_t{s.slowReadLimit}}) {
+                         int64_t{s.stopAfterCycles}, int64_t{s.stopAfterSeconds}, int64_t{s.slowReadLimit},
+                         int64_t{s.parallelReads}, s.readRateLimit}) {
     o << " " << number;
   }
   return o.str();

@@ -99,9 +99,9 @@ Wide referencePercent(int64_t checked, int64_t limit) {
 
 void checkFileLine(const Text& name, int64_t size) {
   const Settings& s = Scan.settings;
-  Text line = composeFileLine(name.view(), size);
+  Text line = composeFileLine(Readers[0], name.view(), size);
   FUZZ_CHECK(line.size() <= Text::kMax);
-  std::string path = Scan.rootFolder + Scan.subPath + std::string(name.view());
+  std::string path = Scan.rootFolder + Readers[0].subPath + std::string(name.view());
   std::string pathOnly = quoted(path);
   std::string nameOnly = quoted(name.view());
   // A form is shown when it has at most 64 characters (which never take
@@ -115,7 +115,7 @@ void checkFileLine(const Text& name, int64_t size) {
   if (s.showReadByte) {
     Wide position = 0;
     FUZZ_CHECK(takeLiteral(rest, "byte: "));
-    FUZZ_CHECK(takeInteger(rest, &position) && position == Scan.readPosition);
+    FUZZ_CHECK(takeInteger(rest, &position) && position == Readers[0].readPosition);
     FUZZ_CHECK(takeLiteral(rest, " of "));
   }
   FUZZ_CHECK(takeLiteral(rest, "\"" + path + "\""));
@@ -137,7 +137,8 @@ void checkCountersLine() {
   FUZZ_CHECK(line.size() <= Text::kMax);
   // The speed shown is the current one once it is above 0, else the last
   // one shown; it is taken over only where the line shows a speed.
-  int64_t speed = Scan.currentSpeed > 0 ? Scan.currentSpeed : speedBefore;
+  int64_t current = Scan.currentSpeed;
+  int64_t speed = current > 0 ? current : speedBefore;
   FUZZ_CHECK(lastSpeed == (s.measureReadingSpeed ? speed : speedBefore));
   std::string_view rest = line.view();
   bool first = true;
@@ -346,10 +347,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Counters as a scan leaves them: never negative, and never more than one
   // block past the check limit, where the scan stops.
   Scan.checkedBytes = nonNegative(input.take<int64_t>());
-  if (s.stopAfterChecked > 0) Scan.checkedBytes %= int64_t{s.stopAfterChecked} + INT32_MAX + 1;
+  if (s.stopAfterChecked > 0) Scan.checkedBytes = Scan.checkedBytes % (int64_t{s.stopAfterChecked} + INT32_MAX + 1);
   Scan.openErrors = nonNegative(input.take<int64_t>());
   Scan.readErrors = nonNegative(input.take<int64_t>());
-  Scan.readPosition = input.take<int64_t>();
+  Readers[0].readPosition = input.take<int64_t>();
   Scan.currentSpeed = nonNegative(input.take<int64_t>());
   lastSpeed = nonNegative(input.take<int64_t>());
   Scan.titlePercent = nonNegative(input.take<int64_t>()) % 1000;
@@ -362,7 +363,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Scan.coveredFiles = nonNegative(input.take<int64_t>());
   Scan.indexedFiles = nonNegative(input.take<int64_t>());
   Scan.rootFolder = input.takeString(300);
-  Scan.subPath = input.takeString(300);
+  Readers[0].subPath = input.takeString(300);
   Text name(input.rest());
 
   checkFileLine(name, fileSize);

@@ -263,6 +263,46 @@ TEST_F(Resume, ACycleStoppedAnywhereChecksEachRemainingFileOnce) {
   EXPECT_NE(second.key.k0, ended.key.k0);
 }
 
+// Several readers take the kept order by their cursor and finish files out
+// of order: the state they leave covers the files all of them are done
+// with, and the next run, with as many readers or one, checks the rest.
+TEST_F(Resume, SeveralReadersTakeUpACycleAndLeaveWhatTheyDid) {
+  const Paths tree = makeTree(60);
+  for (int nextReaders : {4, 1}) {
+    SCOPED_TRACE(std::to_string(nextReaders) + " readers in the second run");
+    FakeDisk.clear();
+    resetScan();
+    ASSERT_EQ(openCycleState(s.cycleState, kRoot, nullptr), 0);
+    FakeOpens.clear();
+    s.parallelReads = 4;
+    s.stopAfterChecked = 25;  // one byte a file: about 25 files, one more for each other reader
+    prepare(21, scanBufferNeed(s).size);
+    ASSERT_TRUE(scanEndsByItself(30));
+    s.stopAfterChecked = 0;
+    Paths before = FakeOpens;
+    ASSERT_GE(before.size(), 25u);
+    ASSERT_LT(before.size(), 60u);
+    EXPECT_EQ(stateOnDisk().covered, static_cast<int64_t>(before.size()));
+
+    resetScan();
+    ASSERT_EQ(openCycleState(s.cycleState, kRoot, nullptr), 0);
+    FakeOpens.clear();
+    s.parallelReads = nextReaders;
+    s.stopAfterCycles = 1;
+    prepare(22, scanBufferNeed(s).size);
+    ASSERT_TRUE(scanEndsByItself(30));
+    s.stopAfterCycles = 0;
+    ScanResult r = scanResult();
+    EXPECT_TRUE(r.resumed);
+    EXPECT_EQ(r.cycle, 1);
+    EXPECT_EQ(r.coveredFiles, 60);
+    Paths all = before;
+    all.insert(all.end(), FakeOpens.begin(), FakeOpens.end());
+    EXPECT_EQ(sorted(all), sorted(tree)) << "each file once over the two runs";
+    EXPECT_EQ(stateOnDisk().reached, kCycleComplete);
+  }
+}
+
 TEST_F(Resume, AFileAddedBelowTheCursorWaitsForTheNextCycle) {
   Paths tree = makeTree(30);
   run(15, 3);

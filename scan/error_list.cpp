@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <climits>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,8 @@ struct FoldKey {
   Event event;
 };
 
-// Written by the front end while no worker runs, then by the worker alone.
+// Written by the front end while no worker runs, then by the scan's
+// readers, one at a time.
 struct ErrorListRecord {
   FileHandle file = kNoFile;
   Text path;             // as the settings name it
@@ -80,6 +82,11 @@ struct ErrorListRecord {
 
 ErrorListRecord List;
 
+// The readers' events take turns: each line is composed and written whole
+// before the next, and the fold set is one for all.
+std::mutex listing;
+using Held = std::lock_guard<std::mutex>;
+
 Text failureText(const char* what, int code) {
   Text text(what);
   text += List.path;
@@ -89,6 +96,14 @@ Text failureText(const char* what, int code) {
   text.appendInt(code);
   text += ")";
   return text;
+}
+
+void closeList() {
+  if (List.file == kNoFile) return;
+  int error = closeFile(List.file);
+  List.file = kNoFile;
+  // A file system that writes late reports its trouble here.
+  if (error != 0 && List.failure.empty()) List.failure = failureText("cannot write the error list ", error);
 }
 
 uint64_t hashOf(Event event, std::string_view path, int code) {
@@ -220,7 +235,7 @@ int writeLine() {
     static_cast<void>(cutError);
   }
   List.failure = failureText("cannot write the error list ", error);
-  closeErrorList();
+  closeList();
   return error;
 }
 
@@ -247,7 +262,8 @@ void listFailure(Event event, std::string_view path, int64_t offset, int64_t req
 }  // namespace
 
 int openErrorList(const Text& path, Text* failure) {
-  closeErrorList();
+  Held held(listing);
+  closeList();
   List.path = path;
   List.failure.clear();
   List.repeated = 0;
@@ -271,19 +287,25 @@ int openErrorList(const Text& path, Text* failure) {
   return error;
 }
 
+// A worker ended by force may have died holding the turn: the list is then
+// closed without it. Nothing else runs then.
 void closeErrorList() {
-  if (List.file == kNoFile) return;
-  int error = closeFile(List.file);
-  List.file = kNoFile;
-  // A file system that writes late reports its trouble here.
-  if (error != 0 && List.failure.empty()) List.failure = failureText("cannot write the error list ", error);
+  std::unique_lock<std::mutex> held(listing, std::try_to_lock);
+  closeList();
 }
 
-Text errorListFailure() { return List.failure; }
+Text errorListFailure() {
+  Held held(listing);
+  return List.failure;
+}
 
-int64_t repeatedEvents() { return List.repeated; }
+int64_t repeatedEvents() {
+  Held held(listing);
+  return List.repeated;
+}
 
 void listScanStart(std::string_view root, const Settings& s) {
+  Held held(listing);
   if (List.file == kNoFile) return;
   Settings shown = s;
   shown.showSetup = true;
@@ -294,6 +316,7 @@ void listScanStart(std::string_view root, const Settings& s) {
 }
 
 void listScanEnd(std::string_view root, const ScanResult& result) {
+  Held held(listing);
   if (List.file == kNoFile) return;
   std::string message(composeScanEndMessage(result).view());
   message += ", ";
@@ -303,15 +326,18 @@ void listScanEnd(std::string_view root, const ScanResult& result) {
 }
 
 void listOpenFailed(std::string_view path, int code) {
+  Held held(listing);
   listFailure(Event::OpenFailed, path, kEmpty, kEmpty, kEmpty, code);
 }
 
 void listFolderFailed(std::string_view folder, int code) {
+  Held held(listing);
   listFailure(Event::ListFailed, folder, kEmpty, kEmpty, kEmpty, code);
 }
 
 void listBlockRead(std::string_view path, int64_t offset, int64_t requested, int64_t obtained, int seekError,
                    int readError) {
+  Held held(listing);
   if (seekError != 0) listFailure(Event::SeekFailed, path, offset, requested, obtained, seekError);
   // A failed read that also came back short is one line: the shortfall
   // follows from the failure.

@@ -67,7 +67,7 @@ TEST_F(ErrorListOnAFifo, ASlowReaderGetsEveryLineAndTheScanGoesOn) {
     setupScan();
     for (int i = 0; i < kFiles; ++i) {
       std::string name = "gone-" + std::to_string(i) + ".bin";
-      checkFile(root + name, name, 10);
+      checkFile(Readers[0], root + name, name, 10);
     }
     endScan();  // the last line, and the list is closed
   });

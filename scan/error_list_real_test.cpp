@@ -61,13 +61,13 @@ TEST_F(RealErrorList, EventsWithTheSystemsCodesAndTexts) {
   prepare(8);
   // Relative to the current directory, like the settings file.
   ASSERT_EQ(openErrorList(Text("errors.csv"), nullptr), 0);
-  checkFile(root + "gone.bin", "gone.bin", 10);
+  checkFile(Readers[0], root + "gone.bin", "gone.bin", 10);
   // A folder handed to the check fails to open, as on Windows.
-  checkFile(root + "folder", "folder", 0);
+  checkFile(Readers[0], root + "folder", "folder", 0);
   // Listed with 1000 bytes, it holds 100: a read past them comes back short.
   do {
-    checkFile(root + "short.bin", "short.bin", 1000);
-  } while (Scan.readPosition == 0);
+    checkFile(Readers[0], root + "short.bin", "short.bin", 1000);
+  } while (Readers[0].readPosition == 0);
   closeErrorList();
 
   const int notFound = 2;  // ENOENT and ERROR_FILE_NOT_FOUND alike
@@ -82,11 +82,11 @@ TEST_F(RealErrorList, EventsWithTheSystemsCodesAndTexts) {
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << code;
     EXPECT_NE(text.back(), ' ') << code;
   }
-  int64_t obtained = std::max<int64_t>(0, 100 - Scan.readPosition);
+  int64_t obtained = std::max<int64_t>(0, 100 - Readers[0].readPosition);
   const std::vector<std::string> expected = {
       "open failed," + root + "gone.bin,,,,2," + std::string(errorText(notFound).view()),
       "open failed," + root + "folder,,,," + std::to_string(aFolder) + "," + std::string(errorText(aFolder).view()),
-      "short read," + root + "short.bin," + std::to_string(Scan.readPosition) + ",100," + std::to_string(obtained) +
+      "short read," + root + "short.bin," + std::to_string(Readers[0].readPosition) + ",100," + std::to_string(obtained) +
           ",0,end of file",
   };
   EXPECT_EQ(lines("errors.csv"), expected);

@@ -28,7 +28,7 @@ struct ErrorListFixture : ScanFixture {
     ASSERT_EQ(openErrorList(Text(kList), &failure), 0);
     EXPECT_EQ(failure, "");
   }
-  void check(const char* path, int64_t size) { checkFile(std::string(path), "name", size); }
+  void check(const char* path, int64_t size) { checkFile(Readers[0], std::string(path), "name", size); }
 
   // The list's lines after the byte-order mark and the header, without
   // their line ends.

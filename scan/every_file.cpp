@@ -1,7 +1,14 @@
 // "check every file": a cycle lists the whole tree into an index, then each
 // pass checks the next file of a random order of it, so that every file has
 // its turn once per cycle, however deep or late in its folder it lies.
+//
+// One reader draws the order as the cycle goes, exactly as the engine always
+// has. Several readers take the files of one order drawn whole after the
+// listing, each the next one by a shared cursor; the index is only listed
+// again, and the order drawn, by the last reader to find the order used up,
+// while all others wait for it, so nobody reads the index while it changes.
 #include <algorithm>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -12,6 +19,9 @@
 #include "scan/scan.h"
 
 namespace {
+
+// Several readers note the cycle's progress one at a time.
+std::mutex cycleStateTurn;
 
 constexpr uint32_t kFolderBit = 0x10;
 constexpr uint32_t kReparsePoint = 0x400;
@@ -40,10 +50,11 @@ void countUnlistableFolder(const std::string& pattern, int error) {
 }
 
 void showListingProgress() {
+  // Only the listing reader writes the index while it grows.
   Text text("listing: ");
   text.appendInt(static_cast<int64_t>(Scan.index.fileCount()));
   text.append(" files");
-  setControlText(Control::FileLine, text);
+  showInFileLine(text);
 }
 
 // Folders are entered whatever their other bits, but not links and
@@ -64,41 +75,41 @@ void takeEntry(uint32_t folder, const ListEntry& entry) {
 }
 
 // Lists one folder of the index into it; false when the scan is to stop.
-bool listFolder(uint32_t folder, int64_t* entriesSeen) {
-  Scan.index.folderPath(folder, kPathSeparator, &Scan.subPath);
-  Scan.pattern.assign(Scan.rootFolder);
-  Scan.pattern.append(Scan.subPath);
-  Scan.pattern.append("*.*");
-  int error = listFirst(Scan.pattern.c_str(), &Scan.listing, &Scan.entry);
+bool listFolder(Reader& r, uint32_t folder, int64_t* entriesSeen) {
+  Scan.index.folderPath(folder, kPathSeparator, &r.subPath);
+  r.pattern.assign(Scan.rootFolder);
+  r.pattern.append(r.subPath);
+  r.pattern.append("*.*");
+  int error = listFirst(r.pattern.c_str(), &r.listing, &r.entry);
   if (error != 0) {
-    Scan.listing = kNoListing;
+    r.listing = kNoListing;
     // A folder removed since its parent was listed is no longer part of
     // the tree; so is a root that is not there, as in a walk.
-    if (!isNotFoundError(error)) countUnlistableFolder(Scan.pattern, error);
+    if (!isNotFoundError(error)) countUnlistableFolder(r.pattern, error);
     return ScanState.load() > 0;
   }
   // A folder replaced since its parent was listed is no longer part of the
   // tree either, wherever its path now leads.
   const IndexedFolder& listed = Scan.index.folder(folder);
-  if (!isListedFolder(listed.device, listed.inode, Scan.entry)) {
-    closeListing();
+  if (!isListedFolder(listed.device, listed.inode, r.entry)) {
+    closeListing(r);
     return ScanState.load() > 0;
   }
   do {
-    takeEntry(folder, Scan.entry);
+    takeEntry(folder, r.entry);
     if (++*entriesSeen % kEntriesPerProgress == 0) {
       showListingProgress();
       timeLimitReached();
     }
     // Stop works at once, however large the folder.
     if (ScanState.load() <= 0) {
-      closeListing();
+      closeListing(r);
       return false;
     }
-    error = listNext(Scan.listing, &Scan.entry);
+    error = listNext(r.listing, &r.entry);
   } while (error == 0);
-  closeListing();
-  if (!isEndOfListing(error)) countUnlistableFolder(Scan.pattern, error);
+  closeListing(r);
+  if (!isEndOfListing(error)) countUnlistableFolder(r.pattern, error);
   return ScanState.load() > 0;
 }
 
@@ -108,7 +119,10 @@ void cycleLimitReached() {
 }
 
 void completeCycle() {
-  if (Scan.ordered) noteCycleComplete();
+  if (Scan.ordered) {
+    std::lock_guard<std::mutex> turn(cycleStateTurn);
+    noteCycleComplete();
+  }
   ++Scan.cyclesCompleted;
   cycleLimitReached();
 }
@@ -127,19 +141,27 @@ void restAfterEmptyCycle() {
   }
 }
 
+// The path of file `i` of the index into the reader's strings.
+void composeIndexedPath(Reader& r, const IndexedFile& file) {
+  Scan.index.folderPath(file.folder, kPathSeparator, &r.subPath);
+  r.path.assign(Scan.rootFolder);
+  r.path.append(r.subPath);
+  r.path.append(file.name, file.nameLength);
+}
+
 }  // namespace
 
 // The folder table is the queue of folders still to list: each folder is
 // listed after every folder found before it, with one listing open at a
 // time.
-bool listTree() {
+bool listTree(Reader& r) {
   FileIndex& index = Scan.index;
   index.clear();
   index.addFolder(FileIndex::kRoot, "");
   showListingProgress();
   int64_t entriesSeen = 0;
   for (uint32_t folder = 0; folder < index.folderCount(); ++folder) {
-    if (!listFolder(folder, &entriesSeen)) {
+    if (!listFolder(r, folder, &entriesSeen)) {
       index.clear();
       return false;
     }
@@ -148,11 +170,11 @@ bool listTree() {
   return true;
 }
 
-void runIndexPass() {
+void runIndexPass(Reader& r) {
   FileIndex& index = Scan.index;
   auto count = static_cast<int64_t>(index.fileCount());
   if (Scan.nextFile == count) {
-    if (!listTree()) {
+    if (!listTree(r)) {
       Scan.nextFile = 0;
       return;
     }
@@ -161,7 +183,7 @@ void runIndexPass() {
     Scan.coveredFiles = 0;
     Scan.indexedFiles = count;
     if (Scan.ordered) {
-      Scan.nextFile = orderCycle();
+      Scan.nextFile = orderCycle(r, r.random);
     } else {
       ++Scan.cycle;
     }
@@ -179,20 +201,68 @@ void runIndexPass() {
   // same seed gives the same order. With one, the index is in its order.
   int64_t next = Scan.nextFile;
   if (!Scan.ordered) {
-    index.swapFiles(static_cast<std::size_t>(next), static_cast<std::size_t>(next + randomBelow(count - next)));
+    index.swapFiles(static_cast<std::size_t>(next), static_cast<std::size_t>(next + randomBelow(r.random, count - next)));
   }
   const IndexedFile& file = index.file(static_cast<std::size_t>(next));
   Scan.nextFile = next + 1;
-  index.folderPath(file.folder, kPathSeparator, &Scan.subPath);
-  std::string_view name(file.name, file.nameLength);
-  Scan.path.assign(Scan.rootFolder);
-  Scan.path.append(Scan.subPath);
-  Scan.path.append(name);
-  bool checked = checkFile(Scan.path, name, file.size);
+  composeIndexedPath(r, file);
+  bool checked = checkFile(r, r.path, std::string_view(file.name, file.nameLength), file.size);
   if (checked) ++Scan.coveredFiles;
   if (Scan.ordered) noteCycleProgress(next);
   // The cycle is complete before its last counters line, so that a scan
   // that stops here shows it whatever the draw.
   if (Scan.nextFile == count) completeCycle();
-  if (checked) refreshCountersLine();
+  if (checked) refreshCountersLine(r);
+}
+
+// A tree without a file to check is a cycle done at once, and rests before
+// it is listed again, as one reader does pass by pass.
+bool beginCycle(Reader& r) {
+  FileIndex& index = Scan.index;
+  for (;;) {
+    if (!listTree(r)) return false;
+    auto count = static_cast<int64_t>(index.fileCount());
+    int64_t first = 0;
+    Scan.coveredFiles = 0;
+    Scan.indexedFiles = count;
+    if (Scan.ordered) {
+      // The order of the cycle's key, taken up where a run left it.
+      std::lock_guard<std::mutex> turn(cycleStateTurn);
+      first = orderCycle(r, Scan.order);
+    } else {
+      ++Scan.cycle;
+      for (int64_t next = 0; next + 1 < count; ++next) {
+        index.swapFiles(static_cast<std::size_t>(next),
+                        static_cast<std::size_t>(next + randomBelow(Scan.order, count - next)));
+      }
+    }
+    if (first < count) {
+      // The files before the first one had their turn in an earlier run.
+      Scan.finishedFiles = first;
+      // The cursor last: the readers' takes start from it.
+      Scan.nextFile = first;
+      return true;
+    }
+    // A cycle taken up with none of its files left goes on at once.
+    completeCycle();
+    if (count == 0) restAfterEmptyCycle();
+    if (ScanState.load() <= 0) return false;
+  }
+}
+
+// The reader that finishes the cycle's last file completes the cycle,
+// whichever file it was, before its counters line.
+void checkIndexedFile(Reader& r, int64_t i) {
+  const IndexedFile& file = Scan.index.file(static_cast<std::size_t>(i));
+  composeIndexedPath(r, file);
+  bool checked = checkFile(r, r.path, std::string_view(file.name, file.nameLength), file.size);
+  if (checked) ++Scan.coveredFiles;
+  r.place.store(Reader::kIdle);
+  bool last = Scan.finishedFiles.fetchAdd(1) + 1 == Scan.indexedFiles;
+  if (Scan.ordered) {
+    std::lock_guard<std::mutex> turn(cycleStateTurn);
+    noteReadersProgress();
+  }
+  if (last) completeCycle();
+  if (checked) refreshCountersLine(r);
 }

@@ -61,7 +61,7 @@ TEST_F(NamesFixture, FileLineLimitCountsCharacters) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Scan.settings.showFileSize = c.fileSize;
-    EXPECT_EQ(composeFileLine(c.name, 5000).view(), c.line);
+    EXPECT_EQ(composeFileLine(Readers[0], c.name, 5000).view(), c.line);
   }
 }
 

@@ -55,7 +55,7 @@ TEST_F(HostileTree, EntriesReplacedAfterTheListingAreNeverOpened) {
   prepare();
   ASSERT_EQ(openErrorList(Text("errors.csv"), nullptr), 0);
   setupScan();
-  ASSERT_TRUE(listTree());
+  ASSERT_TRUE(listTree(Readers[0]));
   ASSERT_EQ(Scan.index.fileCount(), 6u);
 
   // The listed files give way: to a FIFO with a writer blocked in its open,
@@ -107,7 +107,7 @@ TEST_F(HostileTree, LinksFoundByTheListingAreNotTakenIn) {
   fs::create_symlink(dir.path() / "outside" / "secret.bin", root + "secret.bin");
   prepare();
   setupScan();
-  ASSERT_TRUE(listTree());
+  ASSERT_TRUE(listTree(Readers[0]));
   EXPECT_EQ(Scan.index.fileCount(), 5u);  // a, fifo, zero, device and out.bin
   std::string subPath;
   for (std::size_t i = 0; i < Scan.index.fileCount(); ++i) {

@@ -73,10 +73,10 @@ TEST_F(OnlineOnlyScan, WalkNeverEntersSuchAFolder) {
     Scan.rootFolder = "R:\\";
     Scan.settings.skipFile = 0;
     Scan.settings.selectSubfolder = 100;
-    EXPECT_EQ(pickEntry(), PickResult::Exhausted);
-    EXPECT_EQ(Scan.subPath, "");
-    EXPECT_EQ(Scan.entry.name, "local");
-    closeListing();
+    EXPECT_EQ(pickEntry(Readers[0]), PickResult::Exhausted);
+    EXPECT_EQ(Readers[0].subPath, "");
+    EXPECT_EQ(Readers[0].entry.name, "local");
+    closeListing(Readers[0]);
   }
 }
 

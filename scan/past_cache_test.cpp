@@ -98,12 +98,12 @@ TEST_F(PastCacheFixture, EachReadIsTheAlignedSpanAroundItsBlock) {
     const int checks = 300;
     int straddling = 0, reachingTheEnd = 0;
     for (int i = 0; i < checks; ++i) {
-      checkFile("R:\\f", "f", c.size);
+      checkFile(Readers[0], "R:\\f", "f", c.size);
       ASSERT_EQ(FakeReads.size(), static_cast<std::size_t>(i + 1));
       const FakeRead& r = FakeReads.back();
       int64_t length = std::min<int64_t>(c.block, c.size);
-      int64_t start = alignDown(Scan.readPosition, c.alignment);
-      int64_t end = alignUp(Scan.readPosition + length, c.alignment);
+      int64_t start = alignDown(Readers[0].readPosition, c.alignment);
+      int64_t end = alignUp(Readers[0].readPosition + length, c.alignment);
       EXPECT_TRUE(r.unbuffered);
       ASSERT_EQ(r.position, start);
       ASSERT_EQ(r.asked, end - start);
@@ -193,8 +193,8 @@ TEST_F(PastCacheFixture, CountsEqualThoseThroughTheCache) {
       s.scanAllFiles = c.skipSmallFiles;
       prepareNeeded(17);
       for (int i = 0; i < 200; ++i) {
-        checkFile("R:\\f", "f", c.listedSize);
-        byMode[pastCache].push_back({Scan.checkedBytes, Scan.openErrors, Scan.readErrors, Scan.readPosition});
+        checkFile(Readers[0], "R:\\f", "f", c.listedSize);
+        byMode[pastCache].push_back({Scan.checkedBytes, Scan.openErrors, Scan.readErrors, Readers[0].readPosition});
       }
       EXPECT_EQ(FakeMisalignedReads, 0);
       EXPECT_EQ(FakeOpenFiles, 0);
@@ -223,8 +223,8 @@ TEST_F(PastCacheFixture, AFailureAnywhereInTheSpanIsTheBlocks) {
     FakeFiles["R:\\f"].size = 8192;
     FakeFiles["R:\\f"].failReadAfter = 3000;
     prepareNeeded(1);
-    checkFile("R:\\f", "f", 101);
-    EXPECT_EQ(Scan.readPosition, 0);
+    checkFile(Readers[0], "R:\\f", "f", 101);
+    EXPECT_EQ(Readers[0].readPosition, 0);
     EXPECT_EQ(Scan.checkedBytes, 100);
     EXPECT_EQ(Scan.readErrors, pastCache ? 1 : 0);  // failed, but not short
   }
@@ -236,7 +236,7 @@ TEST_F(PastCacheFixture, NoSpanIsLargerThanTheBuffer) {
   s.bytesToReadAtOnce = 100000;
   FakeFiles["R:\\f"].size = 1 << 20;
   prepareNeeded(9, 2 * int64_t{kLargestAlignment});
-  for (int i = 0; i < 50; ++i) checkFile("R:\\f", "f", 1 << 20);
+  for (int i = 0; i < 50; ++i) checkFile(Readers[0], "R:\\f", "f", 1 << 20);
   for (const FakeRead& r : FakeReads) EXPECT_LE(r.asked, 2u * kLargestAlignment);
   EXPECT_EQ(Scan.checkedBytes, 50 * (int64_t{kLargestAlignment} + 1));
   EXPECT_EQ(Scan.readErrors, 0);

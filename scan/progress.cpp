@@ -1,3 +1,5 @@
+#include <mutex>
+
 #include "platform/window.h"
 #include "scan/engine.h"
 #include "scan/scan.h"
@@ -19,6 +21,10 @@ Text valueWithUnit(int64_t value, int shift, const char* unit) {
 void appendSeparator(Text& text) {
   if (!text.empty()) text.append(", ");
 }
+
+// The window's status texts have one writer at a time: several readers take
+// turns. Uncontended with one reader, and it allocates nothing.
+std::mutex showing;
 
 }  // namespace
 
@@ -64,17 +70,17 @@ int64_t percentOf(int64_t checked, int64_t limit) {
   return whole * 100 + percent;
 }
 
-Text composeFileLine(std::string_view name, int64_t size) {
+Text composeFileLine(const Reader& r, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   Text line;
   if (s.showReadByte) {
     line.append("byte: ");
-    line.appendInt(Scan.readPosition);
+    line.appendInt(r.readPosition);
     line.append(" of ");
   }
   line += '"';
   line += Scan.rootFolder;
-  line += Scan.subPath;
+  line += r.subPath;
   line += name;
   line += '"';
   if (s.showFileSize && size > 0) {
@@ -90,7 +96,7 @@ Text composeFileLine(std::string_view name, int64_t size) {
   if (countCharacters(line.view()) > kLineLimit) {
     line = "\"";
     line += Scan.rootFolder;
-    line += Scan.subPath;
+    line += r.subPath;
     line += name;
     line += '"';
   }
@@ -102,11 +108,20 @@ Text composeFileLine(std::string_view name, int64_t size) {
   return line;
 }
 
-void showFileLine(std::string_view name, int64_t size) {
-  setControlText(Control::FileLine, composeFileLine(name, size));
+void showFileLine(const Reader& r, std::string_view name, int64_t size) {
+  Text line = composeFileLine(r, name, size);
+  std::lock_guard<std::mutex> turn(showing);
+  setControlText(Control::FileLine, line);
 }
 
+void showInFileLine(const Text& text) {
+  std::lock_guard<std::mutex> turn(showing);
+  setControlText(Control::FileLine, text);
+}
+
+// The percentage is taken under the turn, so the title never goes back.
 void updateTitlePercent() {
+  std::lock_guard<std::mutex> turn(showing);
   int64_t percent = percentOf(Scan.checkedBytes, Scan.settings.stopAfterChecked);
   if (percent <= Scan.titlePercent) return;
   Text title("Readsweeper ");
@@ -116,8 +131,15 @@ void updateTitlePercent() {
   Scan.titlePercent = percent;
 }
 
-Text composeCountersLine() {
+Text composeCountersLine(const Reader& r) {
   const Settings& s = Scan.settings;
+  // One reading of each count, so that both compositions show the same.
+  const int64_t checkedBytes = Scan.checkedBytes;
+  const int64_t cycle = Scan.cycle;
+  const int64_t coveredFiles = Scan.coveredFiles;
+  const int64_t indexedFiles = Scan.indexedFiles;
+  const int64_t openErrors = Scan.openErrors;
+  const int64_t readErrors = Scan.readErrors;
   Text line;
   // A line that would run past what the window shows is composed a second
   // time with scaled values in place of the full byte counts.
@@ -127,38 +149,38 @@ Text composeCountersLine() {
     if (s.showCheckedBytes) {
       line.append("checked ");
       if (full) {
-        line.appendInt(Scan.checkedBytes);
+        line.appendInt(checkedBytes);
         line.append("B");
       } else {
-        line += formatCheckedBytes(Scan.checkedBytes);
+        line += formatCheckedBytes(checkedBytes);
       }
       if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) {
         line.append(" (");
-        line.appendInt(percentOf(Scan.checkedBytes, s.stopAfterChecked));
+        line.appendInt(percentOf(checkedBytes, s.stopAfterChecked));
         line.append("%)");
       }
     }
     if (s.checkEveryFile) {
       appendSeparator(line);
-      if (Scan.cycle > 1) {
+      if (cycle > 1) {
         line.append("cycle ");
-        line.appendInt(Scan.cycle);
+        line.appendInt(cycle);
         line.append(": ");
       }
       line.append("covered ");
-      line.appendInt(Scan.coveredFiles);
+      line.appendInt(coveredFiles);
       line.append("/");
-      line.appendInt(Scan.indexedFiles);
+      line.appendInt(indexedFiles);
     }
-    if (s.readWholeFiles && Scan.fileSize > 0) {
+    if (s.readWholeFiles && r.fileSize > 0) {
       appendSeparator(line);
-      line.appendInt(percentOf(Scan.fileDone, Scan.fileSize));
+      line.appendInt(percentOf(r.fileDone, r.fileSize));
       line.append(" % of ");
       if (full) {
-        line.appendInt(Scan.fileSize);
+        line.appendInt(r.fileSize);
         line.append("B");
       } else {
-        line += formatFileSize(Scan.fileSize);
+        line += formatFileSize(r.fileSize);
       }
     }
     if (s.measureReadingSpeed) {
@@ -176,12 +198,12 @@ Text composeCountersLine() {
     if (s.showOpenErrors) {
       appendSeparator(line);
       line.append("opening errors: ");
-      line.appendInt(Scan.openErrors);
+      line.appendInt(openErrors);
     }
     if (s.showReadErrors) {
       appendSeparator(line);
       line.append("reading errors: ");
-      line.appendInt(Scan.readErrors);
+      line.appendInt(readErrors);
     }
     if (s.slowReadLimit > 0 && (s.showReadErrors || s.showOpenErrors)) {
       appendSeparator(line);
@@ -193,4 +215,8 @@ Text composeCountersLine() {
   return line;
 }
 
-void showCountersLine() { setControlText(Control::CountersLine, composeCountersLine()); }
+// Composed under the turn: a line composed earlier never replaces a newer one.
+void showCountersLine(const Reader& r) {
+  std::lock_guard<std::mutex> turn(showing);
+  setControlText(Control::CountersLine, composeCountersLine(r));
+}

@@ -24,14 +24,14 @@ struct BlockRead {
   int64_t bytes = 0;
 };
 
-// Reads `length` bytes into the scan's buffer from the current position:
-// as many platform reads as the block needs, until it is complete, a read
-// returns nothing (end of file) or a read fails.
-void readBlock(FileHandle file, int64_t length, BlockRead* block) {
+// Reads `length` bytes into `buffer` from the current position: as many
+// platform reads as the block needs, until it is complete, a read returns
+// nothing (end of file) or a read fails.
+void readBlock(FileHandle file, char* buffer, int64_t length, BlockRead* block) {
   while (block->bytes < length) {
     uint32_t ask = static_cast<uint32_t>(std::min(length - block->bytes, kMostPerRead));
     uint32_t got = 0;
-    int error = readFile(file, Scan.buffer + block->bytes, ask, &got);
+    int error = readFile(file, buffer + block->bytes, ask, &got);
     block->bytes += got;
     if (error != 0) {
       block->readError = error;
@@ -69,13 +69,13 @@ int64_t largestBlock() {
   return std::max<int64_t>(0, alignDown(Scan.bufferSize, kLargestAlignment) - kLargestAlignment + 1);
 }
 
-// Reads the aligned span around the `length` bytes at `from` into the
-// scan's buffer, at offsets of its own, and keeps the block's part of what
+// Reads the aligned span around the `length` bytes at `from` into `buffer`,
+// at offsets of its own, and keeps the block's part of what
 // came: the bytes short of the block's end are short as without the flag.
 // A failure anywhere in the span is the block's. The span comes in as many
 // reads as its size needs, until it is complete, a read returns nothing or
 // part of a unit (the end of the file) or a read fails.
-void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRead* block) {
+void readSpan(const UnbufferedFile& file, char* buffer, int64_t from, int64_t length, BlockRead* block) {
   if (length <= 0) return;
   int64_t alignment = file.alignment;
   int64_t start = alignDown(from, alignment);
@@ -84,7 +84,7 @@ void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRea
   while (got < size) {
     uint32_t ask = static_cast<uint32_t>(std::min(size - got, kMostPerRead));
     uint32_t came = 0;
-    int error = readFileUnbuffered(file, start + got, Scan.buffer + got, ask, &came);
+    int error = readFileUnbuffered(file, start + got, buffer + got, ask, &came);
     got += came;
     if (error != 0) {
       block->readError = error;
@@ -101,42 +101,43 @@ void readSpan(const UnbufferedFile& file, int64_t from, int64_t length, BlockRea
 // but the positioning is still made: it fails where a plain one fails, and
 // the block then comes from where a plain read would have gone on, so the
 // counts are those of a scan through the cache.
-BlockRead readBlockAt(CheckedFile* file, int64_t position, int64_t length) {
+BlockRead readBlockAt(CheckedFile* file, char* buffer, int64_t position, int64_t length) {
   BlockRead block;
   block.seekError = positionFile(file->handle, position);
   if (!file->pastCache) {
-    readBlock(file->handle, length, &block);
+    readBlock(file->handle, buffer, length, &block);
     return block;
   }
   if (block.seekError == 0) file->cursor = position;
-  readSpan(*file, file->cursor, length, &block);
+  readSpan(*file, buffer, file->cursor, length, &block);
   file->cursor += block.bytes;
   return block;
 }
 
 // A timed read goes into the figures; one over the slow-read limit is
 // counted and listed, but is no error: it touches no error count.
-void countReadTime(std::string_view path, const BlockRead& block, int64_t blockLength, int64_t micros) {
-  addReadTime(&Scan.readTimes, micros);
+void countReadTime(Reader& r, std::string_view path, const BlockRead& block, int64_t blockLength, int64_t micros) {
+  addReadTime(&r.readTimes, micros);
   int64_t limit = Scan.settings.slowReadLimit;
   if (limit <= 0 || micros <= limit * 1000) return;
   ++Scan.slowReads;
-  listSlowRead(path, Scan.readPosition, blockLength, block.bytes, micros / 1000);
+  listSlowRead(path, r.readPosition, blockLength, block.bytes, micros / 1000);
 }
 
 // Counts what one block read came to, lists what failed in it, then
 // applies the stop rules. Without an open file the positioning, the read
 // and its length all fail; the failed open is listed instead. `micros` is
 // the time the read took, -1 when it was not timed.
-void countBlock(std::string_view path, bool opened, const BlockRead& block, int64_t blockLength, int64_t micros) {
+void countBlock(Reader& r, std::string_view path, bool opened, const BlockRead& block, int64_t blockLength,
+                int64_t micros) {
   const Settings& s = Scan.settings;
-  if (micros >= 0) countReadTime(path, block, blockLength, micros);
+  if (micros >= 0) countReadTime(r, path, block, blockLength, micros);
   if (!opened || block.seekError != 0) ++Scan.readErrors;
   if (!opened || block.readError != 0) ++Scan.readErrors;
-  if (s.measureReadingSpeed) countRead(block.bytes);
+  if (s.measureReadingSpeed) countRead(r, block.bytes);
   if (block.bytes != blockLength) ++Scan.readErrors;
   if (opened && (block.seekError != 0 || block.readError != 0 || block.bytes != blockLength)) {
-    listBlockRead(path, Scan.readPosition, blockLength, block.bytes, block.seekError, block.readError);
+    listBlockRead(path, r.readPosition, blockLength, block.bytes, block.seekError, block.readError);
   }
   // The error rule sees the errors of this read before its bytes count.
   errorLimitReached();
@@ -146,10 +147,11 @@ void countBlock(std::string_view path, bool opened, const BlockRead& block, int6
 }
 
 // The reads at one position: `repeatRead` of them, fewer when the scan is
-// asked to stop. Each counts on its own; the last is returned. The clock is
-// read around a read only when reads are timed: two looks at it cost a few
-// percent of a cached read.
-BlockRead readAtPosition(CheckedFile* file, std::string_view path, int64_t blockLength) {
+// asked to stop. Each counts on its own, and each waits for its credit
+// under the rate limit; the last is returned. The clock is read around a
+// read only when reads are timed: two looks at it cost a few percent of a
+// cached read.
+BlockRead readAtPosition(Reader& r, CheckedFile* file, std::string_view path, int64_t blockLength) {
   const Settings& s = Scan.settings;
   bool opened = file->handle != kNoFile;
   int32_t repeatCount = 0;
@@ -158,11 +160,12 @@ BlockRead readAtPosition(CheckedFile* file, std::string_view path, int64_t block
     block = BlockRead();
     int64_t micros = -1;
     if (opened) {
+      if (s.readRateLimit > 0) awaitReadCredit(blockLength);
       int64_t start = Scan.timeReads ? monotonicMicroseconds() : 0;
-      block = readBlockAt(file, Scan.readPosition, blockLength);
+      block = readBlockAt(file, r.buffer, r.readPosition, blockLength);
       if (Scan.timeReads) micros = monotonicMicroseconds() - start;
     }
-    countBlock(path, opened, block, blockLength, micros);
+    countBlock(r, path, opened, block, blockLength, micros);
     ++repeatCount;
   } while (repeatCount != s.repeatRead && ScanState.load() > 0);
   return block;
@@ -171,11 +174,11 @@ BlockRead readAtPosition(CheckedFile* file, std::string_view path, int64_t block
 // Between two blocks of a whole file, by the same chance as every status
 // text: the file line (with the offset under "show read byte") and the
 // counters line with the file's percentage.
-void showWholeFileProgress(std::string_view name, int64_t size) {
+void showWholeFileProgress(Reader& r, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
-  if (!refreshDraw()) return;
-  if (s.showFileName) showFileLine(name, size);
-  if (countersShown(s)) showCountersLine();
+  if (!refreshDraw(r)) return;
+  if (s.showFileName) showFileLine(r, name, size);
+  if (countersShown(s)) showCountersLine(r);
 }
 
 // "read whole files": the file from offset 0 to `size` (as listed: a file
@@ -186,7 +189,7 @@ void showWholeFileProgress(std::string_view name, int64_t size) {
 // shrank): that one short read ends it. A file that did not open counts the
 // reads of one block, as a pick of it always did. The stop rules act
 // between any two blocks.
-void readWholeFile(CheckedFile* file, const std::string& path, std::string_view name, int64_t size) {
+void readWholeFile(Reader& r, CheckedFile* file, const std::string& path, std::string_view name, int64_t size) {
   const Settings& s = Scan.settings;
   // The buffer comes from scanBufferNeed, which makes room for this block;
   // a smaller one only makes the blocks smaller.
@@ -194,26 +197,26 @@ void readWholeFile(CheckedFile* file, const std::string& path, std::string_view 
   int64_t blockLength = std::min(wholeFileBlockSize(s), room);
   if (blockLength <= 0) return;
   bool opened = file->handle != kNoFile;
-  Scan.fileSize = size;
-  Scan.fileDone = 0;
+  r.fileSize = size;
+  r.fileDone = 0;
   for (int64_t position = 0; position < size;) {
     int64_t length = std::min(blockLength, size - position);
-    Scan.readPosition = position;
-    BlockRead last = readAtPosition(file, path, length);
+    r.readPosition = position;
+    BlockRead last = readAtPosition(r, file, path, length);
     position += length;
-    Scan.fileDone = position;
+    r.fileDone = position;
     if (!opened || ScanState.load() <= 0) break;
     if (last.seekError == 0 && last.readError == 0 && last.bytes < length) break;
     if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
-    if (position < size) showWholeFileProgress(name, size);
+    if (position < size) showWholeFileProgress(r, name, size);
   }
 }
 
 }  // namespace
 
-bool checkFile(const std::string& path, std::string_view name, int64_t size, int listingError) {
+bool checkFile(Reader& r, const std::string& path, std::string_view name, int64_t size, int listingError) {
   const Settings& s = Scan.settings;
-  if (s.showFileName && refreshDraw()) showFileLine(name, size);
+  if (s.showFileName && refreshDraw(r)) showFileLine(r, name, size);
 
   CheckedFile file;
   int error = listingError != 0 ? listingError : openForCheck(path.c_str(), s.readPastCache, &file);
@@ -238,14 +241,14 @@ bool checkFile(const std::string& path, std::string_view name, int64_t size, int
   if (size <= blockLength && !s.skipSmallFiles) blockLength = size;
 
   if (s.readWholeFiles) {
-    readWholeFile(&file, path, name, size);
+    readWholeFile(r, &file, path, name, size);
   } else if (size > 0) {
     for (;;) {
       // The bound leaves out the block that would end at the last byte.
-      Scan.readPosition = randomBelow(size - blockLength);
-      readAtPosition(&file, path, blockLength);
+      r.readPosition = randomBelow(r.random, size - blockLength);
+      readAtPosition(r, &file, path, blockLength);
       if (s.stopAfterChecked > 0 && s.showCheckedBytesInPercents) updateTitlePercent();
-      if (chancePercent(s.selectNextFile)) break;
+      if (chancePercent(r.random, s.selectNextFile)) break;
       if (ScanState.load() <= 0) break;
     }
   }
@@ -259,13 +262,16 @@ int64_t wholeFileBlockSize(const Settings& s) {
   return s.readPastCache ? alignDown(block, kLargestAlignment) : block;
 }
 
+// Each reader has a part of the one buffer; past the cache each part is a
+// whole number of the largest alignment, so every part starts aligned.
 // Whole-file blocks past the cache start on a boundary of the largest
 // alignment and are whole multiples of it, so their spans are the blocks
 // themselves; the last block's span ends at most one unit further, still
 // within the block size.
 ScanBufferNeed scanBufferNeed(const Settings& s) {
-  if (s.readWholeFiles) return {wholeFileBlockSize(s), s.readPastCache};
+  if (s.readWholeFiles) return {wholeFileBlockSize(s) * readersOf(s), s.readPastCache};
   int64_t block = std::max<int32_t>(s.bytesToReadAtOnce, 1);
-  if (!s.readPastCache) return {block, false};
-  return {widestSpan(block, kLargestAlignment), true};
+  int64_t readers = readersOf(s);
+  if (!s.readPastCache) return {block * readers, false};
+  return {widestSpan(block, kLargestAlignment) * readers, true};
 }

@@ -13,7 +13,7 @@ struct ReadCheckFixture : ScanFixture {
   }
   void check(const char* path, int64_t size) {
     std::string p(path);
-    checkFile(p, "name", size);
+    checkFile(Readers[0], p, "name", size);
   }
 };
 
@@ -75,8 +75,8 @@ TEST_F(ReadCheckFixture, PositionsLeaveOutTheBlockEndingAtTheLastByte) {
   int64_t lowest = 1000, highest = -1;
   for (int i = 0; i < 20000; ++i) {
     check("R:\\f", 1000);
-    lowest = std::min(lowest, Scan.readPosition);
-    highest = std::max(highest, Scan.readPosition);
+    lowest = std::min(lowest, Readers[0].readPosition);
+    highest = std::max(highest, Readers[0].readPosition);
   }
   EXPECT_EQ(lowest, 0);
   EXPECT_EQ(highest, 899);
@@ -110,10 +110,10 @@ TEST_F(ReadCheckFixture, BlockLargerThanTheFile) {
   for (int i = 0; i < 200; ++i) {
     int64_t errorsBefore = Scan.readErrors;
     check("R:\\f", 60);
-    ASSERT_GE(Scan.readPosition, -39);
-    ASSERT_LE(Scan.readPosition, 0);
-    EXPECT_EQ(Scan.readErrors - errorsBefore, Scan.readPosition < 0 ? 2 : 1);
-    (Scan.readPosition < 0 ? negative : atZero)++;
+    ASSERT_GE(Readers[0].readPosition, -39);
+    ASSERT_LE(Readers[0].readPosition, 0);
+    EXPECT_EQ(Scan.readErrors - errorsBefore, Readers[0].readPosition < 0 ? 2 : 1);
+    (Readers[0].readPosition < 0 ? negative : atZero)++;
   }
   EXPECT_GT(negative, 0);
   EXPECT_GT(atZero, 0);

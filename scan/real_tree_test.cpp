@@ -219,12 +219,12 @@ TEST_F(RealScan, EntriesThatCannotBeOpenedCount) {
   fs::remove(tree.dir / "gone.bin");  // listed, then deleted before its check
   s.selectNextFile = 100;
   prepare(3);
-  checkFile(tree.path("gone.bin"), "gone.bin", 10);
+  checkFile(Readers[0], tree.path("gone.bin"), "gone.bin", 10);
   EXPECT_EQ(Scan.openErrors, 1);
   EXPECT_EQ(Scan.readErrors, 3);
   // A folder handed to the check (scan all files, unusual attributes) fails
   // to open like a missing file; with size 0 nothing is read.
-  checkFile(tree.path("a-folder"), "a-folder", 0);
+  checkFile(Readers[0], tree.path("a-folder"), "a-folder", 0);
   EXPECT_EQ(Scan.openErrors, 2);
   EXPECT_EQ(Scan.readErrors, 3);
   EXPECT_EQ(Scan.checkedBytes, 0);
@@ -253,7 +253,7 @@ TEST_F(RealScan, EveryFileOfARealTree) {
   // The second cycle checks one file; then everything else goes, a folder
   // with each of its files included.
   runPass();
-  std::string kept = Scan.path;
+  std::string kept = Readers[0].path;
   for (const std::string& f : files) {
     if (tree.path(f) != kept) fs::remove(tree.dir / f);
   }
@@ -286,8 +286,8 @@ TEST_F(RealScan, SparseFileBeyondFourGigabytes) {
   prepare(77);
   int beyond = 0, checks = 0;
   for (; checks < 200 && beyond < 5; ++checks) {
-    checkFile(big, "big.bin", size);
-    if (Scan.readPosition > (int64_t{4} << 30)) ++beyond;
+    checkFile(Readers[0], big, "big.bin", size);
+    if (Readers[0].readPosition > (int64_t{4} << 30)) ++beyond;
   }
   EXPECT_EQ(beyond, 5);
   EXPECT_EQ(Scan.readErrors, 0);

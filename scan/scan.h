@@ -23,8 +23,8 @@ enum class StopReason : uint8_t { None, User, Errors, Checked, Time, Cycles, Err
 bool requestScanStop(StopReason reason = StopReason::User);
 
 // Last positive reading speed in bytes per second; kept across scans. Set
-// to 0 at start-up, then touched only by the workers, one after the other.
-extern int64_t lastSpeed;
+// to 0 at start-up, then touched only by the scans' readers.
+extern std::atomic<int64_t> lastSpeed;
 
 // Hands the next scan what it works with; called on the GUI thread before
 // the worker exists. The scan reads `settings` (its own copy, so reloading
@@ -56,8 +56,9 @@ ScanBufferNeed scanBufferNeed(const Settings& settings);
 // last separator, or "default init path:" when it has none.
 Text scanRootFolder(const Text& pathText, const Settings& settings);
 
-// The worker thread's whole work: setup, passes while ScanState is 1, then
-// the window given back and ScanState set to 0 as its last act.
+// The worker thread's whole work: setup, passes while ScanState is 1 (with
+// several readers, their threads started and waited for), then the window
+// given back and ScanState set to 0 as its last act.
 void runScan();
 
 // What a scan did: read on another thread only after the worker has ended,
@@ -74,6 +75,9 @@ struct ScanResult {
   int64_t cyclesCompleted = 0;
   int64_t coveredFiles = 0;
   int64_t indexedFiles = 0;
+  // With "background priority": the system's code when it refused the
+  // background mode to a reader, which then read at normal priority.
+  int backgroundRefusal = 0;
   // The number of the cycle under way or ended last (0 before the first),
   // and whether the scan took up a cycle from its cycle state file.
   int64_t cycle = 0;

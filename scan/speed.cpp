@@ -4,7 +4,7 @@
 #include "scan/engine.h"
 #include "scan/scan.h"
 
-int64_t lastSpeed = 0;
+std::atomic<int64_t> lastSpeed{0};
 
 // The elapsed time comes from a clock that never goes back, so a scan that
 // runs past midnight keeps a true average.
@@ -23,18 +23,20 @@ int64_t speedFrom(int64_t bytes, int64_t hundredths) {
   return static_cast<int64_t>(speed);
 }
 
-void countRead(int64_t bytes) {
-  Scan.speedBytes += bytes;
+// The bytes of all readers count together: the speed is the scan's.
+void countRead(Reader& r, int64_t bytes) {
+  int64_t total = Scan.speedBytes.fetchAdd(bytes) + bytes;
   // The clock and the division cost more than a read's bookkeeping: a new
   // speed is taken after about one read in eight.
-  if (randomBelow(8) != 1) return;
-  int64_t speed = speedFrom(Scan.speedBytes, monotonicHundredths() - Scan.speedStart);
+  if (randomBelow(r.random, 8) != 1) return;
+  int64_t speed = speedFrom(total, monotonicHundredths() - Scan.speedStart);
   if (speed >= 0) Scan.currentSpeed = speed;
 }
 
 int64_t takeSpeedForDisplay() {
-  if (Scan.currentSpeed > 0) lastSpeed = Scan.currentSpeed;
-  return lastSpeed;
+  int64_t current = Scan.currentSpeed;
+  if (current > 0) lastSpeed.store(current);
+  return lastSpeed.load();
 }
 
-bool refreshDraw() { return chancePercent(Scan.settings.windowRefresh); }
+bool refreshDraw(Reader& r) { return chancePercent(r.random, Scan.settings.windowRefresh); }

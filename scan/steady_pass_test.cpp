@@ -10,6 +10,7 @@
 #include <fstream>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "common/test_support.h"
 #include "platform/memory.h"
@@ -274,6 +275,42 @@ TEST(SteadyPasses, EveryFileAllocatesOnlyAsItsIndexGrows) {
   EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
   requestScanStop();
   finishScan();
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
+// Four readers on their threads: once the first cycles have grown the
+// index's blocks and the readers' strings, cycles allocate nothing on any
+// thread, whichever reader lists them.
+TEST(SteadyPasses, SeveralReadersAllocateNothing) {
+  fs::path dir = testDir("readsweeper-steady-readers-");
+  Settings s = everyTextShown(makeTree(dir));
+  s.checkEveryFile = true;
+  s.parallelReads = 4;
+  s.stopAfterChecked = 0;
+  s.selectNextFile = 100;
+  PathText.clear();
+  ScanBuffer buffer(s);
+  prepareScan(s, buffer.data(), buffer.need.size, 13);
+  ScanState.store(1);
+  Scan.cyclesCompleted = 0;  // what the scan before left, before the worker clears it
+  std::thread worker(runScan);
+  auto waitForCycles = [](int64_t cycles) {
+    while (Scan.cyclesCompleted < cycles && ScanState.load() > 0) std::this_thread::yield();
+  };
+  waitForCycles(3);
+  allocations.store(0);
+  counting.store(true);
+  int64_t from = Scan.cyclesCompleted;
+  waitForCycles(from + 30);
+  counting.store(false);
+  requestScanStop();
+  worker.join();
+
+  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_GE(Scan.cyclesCompleted, from + 30);
+  EXPECT_EQ(Scan.indexedFiles, 16);
+  EXPECT_EQ(Scan.openErrors + Scan.readErrors, 0);
   std::error_code ignored;
   fs::remove_all(dir, ignored);
 }

@@ -9,6 +9,21 @@ Text composeSettingsSummary(const Settings& s) {
   if (s.scanAllFiles) summary.append("scan all files, ");
   if (s.checkEveryFile) summary.append("every file, ");
   if (s.readPastCache) summary.append("past cache, ");
+  if (s.parallelReads != 1) {
+    summary.appendInt(s.parallelReads);
+    summary.append(" readers, ");
+  }
+  if (s.readRateLimit > 0) {
+    summary.append("at most ");
+    if (s.showFullFileSize) {
+      summary.appendInt(s.readRateLimit);
+      summary.append("B");
+    } else {
+      summary += formatFileSize(s.readRateLimit);
+    }
+    summary.append("/s, ");
+  }
+  if (s.backgroundPriority) summary.append("background, ");
   if (s.readWholeFiles) {
     summary.append("whole files in ");
     summary.appendInt(wholeFileBlockSize(s));

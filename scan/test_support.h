@@ -34,6 +34,7 @@ struct ScanFixture : ::testing::Test {
 
   void resetScan() {
     Scan = ScanRecord{};
+    for (Reader& r : Readers) r = Reader{};
     ScanState.store(1);
     lastSpeed = 0;
   }

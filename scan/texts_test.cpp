@@ -87,14 +87,14 @@ TEST_F(SpeedFixture, SamplesTakeTheScanAverageAndKeepTheLastPositiveSpeed) {
   FakeHundredths = 100000;
   startSpeedMeasurement();
   // Same hundredth as the start: nothing is computed, the old speed shows.
-  for (int i = 0; i < 50; ++i) countRead(10);
+  for (int i = 0; i < 50; ++i) countRead(Readers[0], 10);
   EXPECT_EQ(Scan.currentSpeed, 0);
   EXPECT_EQ(takeSpeedForDisplay(), 7);
   // Half a second later: 1000 bytes over 0.5 s. The reads that deliver
   // nothing give the one-in-eight sample its chances after the last bytes.
   FakeHundredths += 50;
-  for (int i = 0; i < 50; ++i) countRead(10);
-  for (int i = 0; i < 60; ++i) countRead(0);
+  for (int i = 0; i < 50; ++i) countRead(Readers[0], 10);
+  for (int i = 0; i < 60; ++i) countRead(Readers[0], 0);
   EXPECT_EQ(Scan.speedBytes, 1000);
   EXPECT_EQ(Scan.currentSpeed, 2000);
   EXPECT_EQ(takeSpeedForDisplay(), 2000);
@@ -109,11 +109,11 @@ TEST_F(SpeedFixture, ASampleOfZeroReplacesASpeedNotYetShown) {
   FakeHundredths = 100000;
   startSpeedMeasurement();
   FakeHundredths += 50;
-  for (int i = 0; i < 100; ++i) countRead(10);
+  for (int i = 0; i < 100; ++i) countRead(Readers[0], 10);
   ASSERT_GT(Scan.currentSpeed, 0);
   // Hours later, 1000 bytes over the whole time round to 0 bytes a second.
   FakeHundredths += 100000000;
-  for (int i = 0; i < 100; ++i) countRead(0);
+  for (int i = 0; i < 100; ++i) countRead(Readers[0], 0);
   EXPECT_EQ(Scan.currentSpeed, 0);
   EXPECT_EQ(takeSpeedForDisplay(), 7);
   EXPECT_EQ(lastSpeed, 7);
@@ -124,8 +124,8 @@ struct DisplayFixture : ScanFixture {
     resetFakePlatform();
     resetScan();
     Scan.rootFolder = "R:\\data\\";
-    Scan.subPath = "sub\\";
-    Scan.readPosition = 4096;
+    Readers[0].subPath = "sub\\";
+    Readers[0].readPosition = 4096;
   }
 };
 
@@ -155,7 +155,7 @@ TEST_F(DisplayFixture, FileLine) {
     Scan.settings.showReadByte = c.readByte;
     Scan.settings.showFileSize = c.fileSize;
     Scan.settings.showFullFileSize = c.fullSize;
-    EXPECT_EQ(composeFileLine(c.name, c.size).view(), c.line);
+    EXPECT_EQ(composeFileLine(Readers[0], c.name, c.size).view(), c.line);
   }
 }
 
@@ -305,6 +305,40 @@ TEST(SettingsSummary, PiecesOfTheModesAndLimits) {
   s.stopAfterSeconds = 30;
   s.errorList = "errors.csv";  // no piece of its own
   EXPECT_EQ(composeSettingsSummary(s).view(), "settings: 1 bytes at once, stop after 30 s ");
+}
+
+// The readers, the rate and the background mode follow "past cache", each
+// only when it is not the default. (A summary ending in a piece without a
+// value keeps the space of its separator.)
+TEST(SettingsSummary, PiecesOfTheReadersTheRateAndTheBackground) {
+  const struct {
+    const char* what;
+    int32_t readers;
+    int64_t rate;
+    bool background, fullSizes;
+    const char* summary;
+  } cases[] = {
+      {"defaults", 1, 0, false, false, "settings: every file, past cache, 512 bytes at once "},
+      {"readers", 8, 0, false, false, "settings: every file, past cache, 8 readers, 512 bytes at once "},
+      {"rate", 1, 20971520, false, false, "settings: every file, past cache, at most 20MB/s, 512 bytes at once "},
+      {"exact rate", 1, 20971520, false, true,
+       "settings: every file, past cache, at most 20971520B/s, 512 bytes at once "},
+      {"background", 1, 0, true, false, "settings: every file, past cache, background, 512 bytes at once "},
+      {"all three", 16, 1536, true, false,
+       "settings: every file, past cache, 16 readers, at most 2kB/s, background, 512 bytes at once "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings s;
+    s.showSetup = true;
+    s.checkEveryFile = s.readPastCache = true;
+    s.bytesToReadAtOnce = 512;
+    s.parallelReads = c.readers;
+    s.readRateLimit = c.rate;
+    s.backgroundPriority = c.background;
+    s.showFullFileSize = c.fullSizes;
+    EXPECT_EQ(std::string(composeSettingsSummary(s).view()), c.summary);
+  }
 }
 
 // Whole-file reads name the block they use, which is not always the one

@@ -6,12 +6,12 @@ constexpr uint32_t kPlainFolder = 0x10;
 constexpr uint32_t kPlaceholderAttributes = 0x3F;
 
 // Opens the listing of rootFolder + subPath.
-int openListing() {
-  Scan.pattern.assign(Scan.rootFolder);
-  Scan.pattern.append(Scan.subPath);
-  Scan.pattern.append("*.*");
-  int error = listFirst(Scan.pattern.c_str(), &Scan.listing, &Scan.entry);
-  if (error != 0) Scan.listing = kNoListing;
+int openListing(Reader& r) {
+  r.pattern.assign(Scan.rootFolder);
+  r.pattern.append(r.subPath);
+  r.pattern.append("*.*");
+  int error = listFirst(r.pattern.c_str(), &r.listing, &r.entry);
+  if (error != 0) r.listing = kNoListing;
   return error;
 }
 
@@ -31,38 +31,38 @@ bool isListedFolder(uint64_t device, uint64_t inode, const ListEntry& first) {
 // The walk keeps no stack: it moves forward through one listing or down
 // into a subfolder, never back up. The pick draw comes before each advance,
 // so the first entry of a listing can be picked but never descended into.
-PickResult pickEntry() {
-  Scan.subPath.clear();
-  Scan.unlistedFolderError = 0;
-  if (openListing() != 0) return PickResult::None;
+PickResult pickEntry(Reader& r) {
+  r.subPath.clear();
+  r.unlistedFolderError = 0;
+  if (openListing(r) != 0) return PickResult::None;
   const Settings& s = Scan.settings;
   for (;;) {
-    if (chancePercent(s.skipFile)) return PickResult::Picked;
-    if (listNext(Scan.listing, &Scan.entry) != 0) return PickResult::Exhausted;
+    if (chancePercent(r.random, s.skipFile)) return PickResult::Picked;
+    if (listNext(r.listing, &r.entry) != 0) return PickResult::Exhausted;
     // Only folders with no other attribute bit are entered.
-    if (Scan.entry.attributes != kPlainFolder || isDotEntry(Scan.entry.name)) continue;
-    if (!chancePercent(s.selectSubfolder)) continue;
-    Scan.subPath.append(Scan.entry.name);
-    Scan.subPath.push_back(kPathSeparator);
-    closeListing();
-    int64_t folderSize = Scan.entry.size;
-    uint64_t device = Scan.entry.device;
-    uint64_t inode = Scan.entry.inode;
-    int error = openListing();
+    if (r.entry.attributes != kPlainFolder || isDotEntry(r.entry.name)) continue;
+    if (!chancePercent(r.random, s.selectSubfolder)) continue;
+    r.subPath.append(r.entry.name);
+    r.subPath.push_back(kPathSeparator);
+    closeListing(r);
+    int64_t folderSize = r.entry.size;
+    uint64_t device = r.entry.device;
+    uint64_t inode = r.entry.inode;
+    int error = openListing(r);
     if (error != 0) {
       // The entry stands for the folder that could not be listed, named as
       // a path to a folder is; the check lists it with the listing's code.
-      Scan.subPath.resize(Scan.subPath.size() - Scan.entry.name.size() - 1);
-      Scan.entry.name.push_back(kPathSeparator);
-      Scan.entry.attributes = kPlaceholderAttributes;
-      Scan.entry.size = folderSize;
-      Scan.unlistedFolderError = error;
+      r.subPath.resize(r.subPath.size() - r.entry.name.size() - 1);
+      r.entry.name.push_back(kPathSeparator);
+      r.entry.attributes = kPlaceholderAttributes;
+      r.entry.size = folderSize;
+      r.unlistedFolderError = error;
       return PickResult::Exhausted;
     }
     // A folder that is no longer the one listed is passed over: nothing is
     // picked in this pass.
-    if (!isListedFolder(device, inode, Scan.entry)) {
-      closeListing();
+    if (!isListedFolder(device, inode, r.entry)) {
+      closeListing(r);
       return PickResult::None;
     }
   }
@@ -84,8 +84,8 @@ bool entryQualifies(PickResult result, const ListEntry& entry, const Settings& s
   return true;
 }
 
-void closeListing() {
-  if (Scan.listing == kNoListing) return;
-  listClose(Scan.listing);
-  Scan.listing = kNoListing;
+void closeListing(Reader& r) {
+  if (r.listing == kNoListing) return;
+  listClose(r.listing);
+  r.listing = kNoListing;
 }

@@ -73,7 +73,7 @@ struct Record : ScanFixture {
     d.add(Scan.openErrors);
     d.add(Scan.readErrors);
     d.add(Scan.filesChecked);
-    d.add(randomBelow(int64_t{1} << 62));
+    d.add(randomBelow(Readers[0].random, int64_t{1} << 62));
     return d.value;
   }
 };

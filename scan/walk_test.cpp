@@ -58,11 +58,11 @@ TEST_F(WalkFixture, WalkRules) {
     FakeFolders = c.folders;
     Scan.settings.skipFile = c.skipFile;
     Scan.settings.selectSubfolder = c.selectSubfolder;
-    EXPECT_EQ(pickEntry(), c.result);
-    EXPECT_EQ(Scan.entry.name, c.entry);
-    EXPECT_EQ(Scan.subPath, c.subPath);
-    EXPECT_EQ(Scan.entry.attributes, c.attributes);
-    closeListing();
+    EXPECT_EQ(pickEntry(Readers[0]), c.result);
+    EXPECT_EQ(Readers[0].entry.name, c.entry);
+    EXPECT_EQ(Readers[0].subPath, c.subPath);
+    EXPECT_EQ(Readers[0].entry.attributes, c.attributes);
+    closeListing(Readers[0]);
     EXPECT_EQ(FakeOpenListings, 0);
   }
 }
@@ -96,16 +96,16 @@ TEST_F(WalkFixture, AFolderReplacedSinceItsParentWasListedIsPassedOver) {
     resetFakePlatform();
     FakeFolders["R:\\*.*"] = {{fakeFolderEntry("."), identified(fakeFolderEntry("sub"), c.listedAs)}};
     FakeFolders["R:\\sub\\*.*"] = {{identified(fakeFolderEntry("."), c.foundAs), fakeEntry("in", 1)}};
-    EXPECT_EQ(pickEntry(), c.result);
-    closeListing();
+    EXPECT_EQ(pickEntry(Readers[0]), c.result);
+    closeListing(Readers[0]);
     EXPECT_EQ(FakeOpenListings, 0);
   }
 }
 
 TEST_F(WalkFixture, UnlistableRootGivesNoEntryAndLeavesNothingOpen) {
   FakeFolders["R:\\*.*"].openError = 3;
-  EXPECT_EQ(pickEntry(), PickResult::None);
-  closeListing();
+  EXPECT_EQ(pickEntry(Readers[0]), PickResult::None);
+  closeListing(Readers[0]);
   EXPECT_EQ(FakeOpenListings, 0);
 }
 
@@ -120,9 +120,9 @@ TEST_F(WalkFixture, SubfolderDrawDecidesTheDescent) {
   for (int i = 0; i < 2; ++i) {
     Scan.settings.selectSubfolder = chances[i];
     for (int pass = 0; pass < 1000; ++pass) {
-      pickEntry();
-      if (Scan.subPath == "sub\\") ++entered[i];
-      closeListing();
+      pickEntry(Readers[0]);
+      if (Readers[0].subPath == "sub\\") ++entered[i];
+      closeListing(Readers[0]);
     }
   }
   EXPECT_GT(entered[0], 400);

@@ -41,7 +41,7 @@ struct WholeFiles : ScanFixture {
   }
   void check(const char* path, int64_t listedSize) {
     setupScan();
-    checkFile(std::string(path), "name", listedSize);
+    checkFile(Readers[0], std::string(path), "name", listedSize);
   }
   // The list's lines after its header, as one text.
   static std::string listed() {
@@ -323,7 +323,7 @@ TEST_F(WholeFiles, ProgressShowsTheFileUnderWay) {
   s.showFullFileSize = true;
   prepare();
   check("R:\\f", 4 * kMiB);
-  Scan.fileSize = 4 * kMiB;
+  Readers[0].fileSize = 4 * kMiB;
   EXPECT_EQ(composeCountersLine(), "checked 1024B");
 }
 

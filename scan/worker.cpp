@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <mutex>
+
 #include "platform/clock.h"
+#include "platform/priority.h"
 #include "platform/window.h"
 #include "scan/engine.h"
 #include "scan/error_list.h"
@@ -6,6 +10,7 @@
 
 std::atomic<int16_t> ScanState{0};
 ScanRecord Scan;
+Reader Readers[kMostReaders];
 
 namespace {
 
@@ -17,7 +22,11 @@ constexpr std::size_t kPathReserve = 4096;
 std::atomic<StopReason> stopReason{StopReason::None};
 
 // Whether a file was checked since the counters line was last written.
-bool countsUnshown = false;
+std::atomic<bool> countsUnshown{false};
+
+// Whether a refusal of the background mode was shown in this scan.
+std::atomic<bool> backgroundRefusalShown{false};
+std::atomic<int> backgroundRefusal{0};
 
 // Set by a front end before the worker exists.
 bool readTimesWanted = false;
@@ -39,12 +48,26 @@ bool requestScanStop(StopReason reason) {
   return true;
 }
 
+int readersOf(const Settings& s) {
+  if (!s.checkEveryFile) return 1;
+  return s.parallelReads < 1 ? 1 : s.parallelReads > kMostReaders ? kMostReaders : s.parallelReads;
+}
+
+// The buffer is cut into one equal part per reader.
 void prepareScan(const Settings& scanSettings, char* buffer, int64_t bufferSize, uint32_t seed) {
   Scan.settings = scanSettings;
+  Scan.readers = readersOf(scanSettings);
   Scan.buffer = buffer;
-  Scan.bufferSize = bufferSize;
+  Scan.bufferSize = bufferSize / Scan.readers;
+  Scan.seed = seed;
   stopReason.store(StopReason::None);
-  seedRandom(seed);
+  for (int i = 0; i < Scan.readers; ++i) {
+    Reader& r = Readers[i];
+    r.number = i;
+    r.random = seededRandom(seed, i);
+    r.buffer = buffer + Scan.bufferSize * i;
+  }
+  Scan.order = seededRandom(seed, kMostReaders);
 }
 
 Text takeRootFolder(const Text& path) {
@@ -82,23 +105,28 @@ void setupScan() {
   // start was made with.
   Text root = scanRootFolder(readControlText(Control::PathEdit), s);
   Scan.rootFolder.reserve(kPathReserve);
-  Scan.subPath.reserve(kPathReserve);
-  Scan.pattern.reserve(2 * kPathReserve);
-  Scan.path.reserve(2 * kPathReserve);
   Scan.rootFolder.assign(root.view());
-  Scan.subPath.clear();
-  Scan.listing = kNoListing;
+  for (int i = 0; i < Scan.readers; ++i) {
+    Reader& r = Readers[i];
+    r.subPath.reserve(kPathReserve);
+    r.pattern.reserve(2 * kPathReserve);
+    r.path.reserve(2 * kPathReserve);
+    r.subPath.clear();
+    r.listing = kNoListing;
+    r.readPosition = 0;
+    r.fileSize = 0;
+    r.fileDone = 0;
+    r.readTimes = ReadTimes();
+  }
   Scan.checkedBytes = 0;
   Scan.filesChecked = 0;
   Scan.openErrors = 0;
   Scan.readErrors = 0;
   Scan.slowReads = 0;
-  Scan.fileSize = 0;
-  Scan.fileDone = 0;
   Scan.timeReads = readTimesWanted || s.slowReadLimit > 0;
-  Scan.readTimes = ReadTimes();
   Scan.index.clear();
   Scan.nextFile = 0;
+  Scan.finishedFiles = 0;
   Scan.cycle = 0;
   Scan.cyclesCompleted = 0;
   Scan.coveredFiles = 0;
@@ -110,36 +138,58 @@ void setupScan() {
   Scan.stateWrittenAt = Scan.startedAt;
   Scan.finishedAt = 0;
   Scan.titlePercent = 0;
-  Scan.readPosition = 0;
   if (s.measureReadingSpeed) startSpeedMeasurement();
+  startRateLimit(s.readRateLimit);
   countsUnshown = false;
+  backgroundRefusalShown = false;
+  backgroundRefusal = 0;
   listScanStart(Scan.rootFolder, s);
+}
+
+// Each reader's thread asks for itself; the first refusal is shown, and the
+// scan goes on at normal priority. (Where the I/O scheduler ignores I/O
+// classes, the system accepts and nothing changes: that cannot be seen
+// from here.)
+void enterReaderPriority() {
+  if (!Scan.settings.backgroundPriority) return;
+  int error = enterBackgroundMode();
+  if (error == 0) return;
+  int none = 0;
+  backgroundRefusal.compare_exchange_strong(none, error);
+  if (backgroundRefusalShown.exchange(true)) return;
+  Text text("background priority refused, normal priority: ");
+  text += errorText(error);
+  text += " (code ";
+  text.appendInt(error);
+  text += ")";
+  showInFileLine(text);
 }
 
 // After a check: a running scan refreshes the counters by chance; a
 // stopping one always, so its last counts stay on screen.
-void refreshCountersLine() {
+void refreshCountersLine(Reader& reader) {
   countsUnshown = true;
-  if (countersShown(Scan.settings) && (ScanState.load() <= 0 || refreshDraw())) {
-    showCountersLine();
+  if (countersShown(Scan.settings) && (ScanState.load() <= 0 || refreshDraw(reader))) {
+    showCountersLine(reader);
     countsUnshown = false;
   }
 }
 
 void runPass() {
   const Settings& s = Scan.settings;
+  Reader& r = Readers[0];
   if (s.checkEveryFile) {
-    runIndexPass();
+    runIndexPass(r);
   } else {
-    PickResult result = pickEntry();
-    if (entryQualifies(result, Scan.entry, s)) {
-      Scan.path.assign(Scan.rootFolder);
-      Scan.path.append(Scan.subPath);
-      Scan.path.append(Scan.entry.name);
-      checkFile(Scan.path, Scan.entry.name, Scan.entry.size, Scan.unlistedFolderError);
-      refreshCountersLine();
+    PickResult result = pickEntry(r);
+    if (entryQualifies(result, r.entry, s)) {
+      r.path.assign(Scan.rootFolder);
+      r.path.append(r.subPath);
+      r.path.append(r.entry.name);
+      checkFile(r, r.path, r.entry.name, r.entry.size, r.unlistedFolderError);
+      refreshCountersLine(r);
     }
-    closeListing();
+    closeListing(r);
   }
   timeLimitReached();
 }
@@ -162,12 +212,20 @@ void finishScan() {
   ScanState.store(0);
 }
 
+// One reader runs on this thread pass by pass, drawing from its one
+// generator exactly as the engine always has. Several list the first cycle
+// here, then take its files together.
 void runScan() {
   setupScan();
-  // The first pass needs no test: the start has just set the state to 1.
-  do {
-    runPass();
-  } while (ScanState.load() > 0);
+  enterReaderPriority();
+  if (Scan.readers == 1) {
+    // The first pass needs no test: the start has just set the state to 1.
+    do {
+      runPass();
+    } while (ScanState.load() > 0);
+  } else if (beginCycle(Readers[0])) {
+    runReaders();
+  }
   // A stop that came after the last check looked (the user's, or the time
   // rule at the end of a pass) still leaves the final counts on screen.
   if (countersShown(Scan.settings) && countsUnshown) showCountersLine();
@@ -190,14 +248,23 @@ ScanResult scanResult() {
   r.cyclesCompleted = Scan.cyclesCompleted;
   r.coveredFiles = Scan.coveredFiles;
   r.indexedFiles = Scan.indexedFiles;
+  r.backgroundRefusal = backgroundRefusal.load();
   r.cycle = Scan.cycle;
   r.resumed = Scan.resumed;
   r.slowReadsCounted = Scan.settings.slowReadLimit > 0;
   r.slowReads = Scan.slowReads;
   if (Scan.timeReads) {
-    r.readMicrosP50 = readTimeQuantile(Scan.readTimes, 500);
-    r.readMicrosP99 = readTimeQuantile(Scan.readTimes, 990);
-    r.readMicrosMax = readTimeQuantile(Scan.readTimes, 1000);
+    // The readers' times together; read after they have ended.
+    ReadTimes all;
+    for (int i = 0; i < Scan.readers; ++i) {
+      const ReadTimes& t = Readers[i].readTimes;
+      for (int b = 0; b < ReadTimes::kBuckets; ++b) all.counts[b] += t.counts[b];
+      all.total += t.total;
+      all.longest = std::max(all.longest, t.longest);
+    }
+    r.readMicrosP50 = readTimeQuantile(all, 500);
+    r.readMicrosP99 = readTimeQuantile(all, 990);
+    r.readMicrosMax = readTimeQuantile(all, 1000);
   }
   return r;
 }

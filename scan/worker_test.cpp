@@ -58,7 +58,7 @@ TEST_F(WorkerFixture, CheckedLimitWithTitlePercentage) {
   s.showReadByte = true;
   s.showFileSize = true;
   prepare(42);
-  Scan.readPosition = 999;  // left from an earlier scan
+  Readers[0].readPosition = 999;  // left from an earlier scan
   ASSERT_TRUE(scanEndsByItself());
   ASSERT_EQ(FakeReads.size(), 2u);
   // The file line shows where the block read last began: 0 before the

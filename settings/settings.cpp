@@ -41,6 +41,7 @@ constexpr FlagKey kFlagKeys[] = {
     {"check every file", &Settings::checkEveryFile},
     {"read past cache", &Settings::readPastCache},
     {"read whole files", &Settings::readWholeFiles},
+    {"background priority", &Settings::backgroundPriority},
 };
 
 struct TextKey {
@@ -82,6 +83,8 @@ constexpr NumberKey kNumberKeys[] = {
     {"stop after cycles:", 0, kMax, &Settings::stopAfterCycles, nullptr, nullptr, nullptr},
     {"stop after seconds:", 0, kMax, &Settings::stopAfterSeconds, nullptr, nullptr, nullptr},
     {"slow read limit:", 0, kMax, &Settings::slowReadLimit, nullptr, nullptr, nullptr},
+    {"parallel reads:", 1, 64, &Settings::parallelReads, nullptr, nullptr, nullptr},
+    {"read rate limit:", 0, kMax, nullptr, nullptr, nullptr, &Settings::readRateLimit},
 };
 
 }  // namespace

@@ -25,6 +25,7 @@ struct Settings {
   bool checkEveryFile = false;  // passes take their files from an index of the whole tree
   bool readPastCache = false;   // reads go past the system's file cache to the disk
   bool readWholeFiles = false;  // a file's check reads it from start to end, block after block
+  bool backgroundPriority = false;  // readers in the system's background mode
   Text checkFiles;
   Text defaultInitPath;
   Text errorList;               // the CSV file that names what failed; empty: none
@@ -44,6 +45,10 @@ struct Settings {
   int32_t stopAfterCycles = 0;   // complete cycles of "check every file"; 0 = no limit
   int32_t stopAfterSeconds = 0;  // running time of a scan; 0 = no limit
   int32_t slowReadLimit = 0;     // milliseconds a block read may take before it is slow; 0 = off
+  int32_t parallelReads = 1;     // readers of "check every file", 1 to 64
+  // Bytes a second all readers together read at most; 0 = no limit. 64 bits
+  // wide for the console program's sizes.
+  int64_t readRateLimit = 0;
 };
 
 // The process-wide record. Only the GUI thread writes it; a scan works from

@@ -114,9 +114,9 @@ TEST(SettingsFile, SaveRewritesOnlyTheThreeKeys) {
       {"no lines added", "show setup\r\n", "show setup\r\n"},
       {"the newer keys are copied as they are",
        "check every file\nread past cache\nerror list: D:\\errors.csv\nstop after cycles: 1\n"
-       "stop after seconds: 90\n",
+       "stop after seconds: 90\nparallel reads: 8\nread rate limit: $140000\nbackground priority\n",
        "check every file\r\nread past cache\r\nerror list: D:\\errors.csv\r\nstop after cycles: 1\r\n"
-       "stop after seconds: 90\r\n"},
+       "stop after seconds: 90\r\nparallel reads: 8\r\nread rate limit: $140000\r\nbackground priority\r\n"},
       {"empty file", "", "\r\n"},
       {"one line end", "\n", "\r\n"},
       {"misspelt keys stay", "Check files: C:\\\r\ncheck files : C:\\\r\ncheck  files: C:\\\r\n",

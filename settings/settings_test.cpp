@@ -18,7 +18,7 @@ std::string describe(const Settings& s) {
                         s.showFileName, s.showFileSize, s.measureReadingSpeed, s.showCheckedBytesInPercents,
                         s.skipSmallFiles, s.showFullFileSize, s.runMinimized, s.scanAllFiles,
                         s.showSetup, s.showReadByte, s.checkEveryFile, s.readPastCache,
-                        s.readWholeFiles};
+                        s.readWholeFiles, s.backgroundPriority};
   d += "flags=";
   for (bool f : flags) d += f ? '1' : '0';
   d += " checkFiles=[" + std::string(s.checkFiles.view()) + "]";
@@ -38,6 +38,8 @@ std::string describe(const Settings& s) {
   d += " stopAfterCycles=" + std::to_string(s.stopAfterCycles);
   d += " stopAfterSeconds=" + std::to_string(s.stopAfterSeconds);
   d += " slowReadLimit=" + std::to_string(s.slowReadLimit);
+  d += " parallelReads=" + std::to_string(s.parallelReads);
+  d += " readRateLimit=" + std::to_string(s.readRateLimit);
   return d;
 }
 
@@ -78,17 +80,19 @@ Settings loaded(const std::vector<std::string>& lines) {
 TEST(SettingsRecord, DefaultsAndNoFileDefaults) {
   Settings s = defaults();
   EXPECT_EQ(describe(s),
-            "flags=00000000000000000 checkFiles=[] defaultInitPath=[] errorList=[] cycleState=[] stopAfterChecked=0 "
+            "flags=000000000000000000 checkFiles=[] defaultInitPath=[] errorList=[] cycleState=[] stopAfterChecked=0 "
             "stopAfterErrors=0 windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
-            "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0 slowReadLimit=0");
+            "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0 slowReadLimit=0 "
+            "parallelReads=1 readRateLimit=0");
   s.stopAfterErrors = 3;
   applyNoFileDefaults(s);
   // showCheckedBytes, showReadErrors, showOpenErrors, showFileName and
   // showFullFileSize, nothing else.
   EXPECT_EQ(describe(s),
-            "flags=01111000010000000 checkFiles=[] defaultInitPath=[] errorList=[] cycleState=[] stopAfterChecked=0 "
+            "flags=011110000100000000 checkFiles=[] defaultInitPath=[] errorList=[] cycleState=[] stopAfterChecked=0 "
             "stopAfterErrors=3 windowRefresh=25 selectNextFile=50 skipFile=50 bytesToReadAtOnce=1 repeatRead=1 "
-            "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0 slowReadLimit=0");
+            "selectSubfolder=25 windowY=-1 windowX=-1 stopAfterCycles=0 stopAfterSeconds=0 slowReadLimit=0 "
+            "parallelReads=1 readRateLimit=0");
 }
 
 TEST(SettingsRecord, EachFlagKeyTurnsOnItsOwnFlag) {
@@ -96,7 +100,7 @@ TEST(SettingsRecord, EachFlagKeyTurnsOnItsOwnFlag) {
                         "show file name", "show file size", "measure reading speed",
                         "show checked bytes in percents", "skip small files", "show full file size",
                         "run minimized", "scan all files", "show setup", "show read byte",
-                        "check every file", "read past cache", "read whole files"};
+                        "check every file", "read past cache", "read whole files", "background priority"};
   for (std::size_t i = 0; i < std::size(keys); ++i) {
     std::string expected(std::size(keys), '0');
     expected[i] = '1';
@@ -111,13 +115,13 @@ TEST(SettingsRecord, AcceptanceRules) {
     const char* value;  // ...like this
   } cases[] = {
       // Flags: the whole line, byte for byte.
-      {{"Instant start"}, "flags=", "00000000000000000"},
-      {{"instant start "}, "flags=", "00000000000000000"},
-      {{" instant start"}, "flags=", "00000000000000000"},
-      {{"show setup", "show setup"}, "flags=", "00000000000010000"},
-      {{"check every file "}, "flags=", "00000000000000000"},
-      {{"Read past cache"}, "flags=", "00000000000000000"},
-      {{"read whole files:"}, "flags=", "00000000000000000"},
+      {{"Instant start"}, "flags=", "000000000000000000"},
+      {{"instant start "}, "flags=", "000000000000000000"},
+      {{" instant start"}, "flags=", "000000000000000000"},
+      {{"show setup", "show setup"}, "flags=", "000000000000100000"},
+      {{"check every file "}, "flags=", "000000000000000000"},
+      {{"Read past cache"}, "flags=", "000000000000000000"},
+      {{"read whole files:"}, "flags=", "000000000000000000"},
       // Texts take any value, the empty one included.
       {{"check files: D:\\data\\"}, "checkFiles=", "[D:\\data\\]"},
       {{"check files: X", "check files:"}, "checkFiles=", "[]"},
@@ -162,6 +166,17 @@ TEST(SettingsRecord, AcceptanceRules) {
       {{"slow read limit: 250", "slow read limit: -1"}, "slowReadLimit=", "250"},
       {{"slow read limit: 2147483648"}, "slowReadLimit=", "0"},
       {{"slow read limit"}, "slowReadLimit=", "0"},
+      {{"parallel reads: 8"}, "parallelReads=", "8"},
+      {{"parallel reads: 64"}, "parallelReads=", "64"},
+      {{"parallel reads: 0"}, "parallelReads=", "1"},
+      {{"parallel reads: 65"}, "parallelReads=", "1"},
+      {{"parallel reads: 4", "parallel reads: 100"}, "parallelReads=", "4"},
+      {{"read rate limit: 20971520"}, "readRateLimit=", "20971520"},
+      {{"read rate limit: $100000"}, "readRateLimit=", "1048576"},
+      {{"read rate limit: 5", "read rate limit: 0"}, "readRateLimit=", "0"},
+      {{"read rate limit: 2147483648"}, "readRateLimit=", "0"},
+      {{"read rate limit: 20M"}, "readRateLimit=", "0"},
+      {{"Background priority"}, "flags=", "000000000000000000"},
       {{"repeat read: 3", "repeat read: 5"}, "repeatRead=", "5"},
       {{"repeat read: 5", "repeat read: x"}, "repeatRead=", "5"},
       {{"repeat read: 0"}, "repeatRead=", "1"},

@@ -109,13 +109,21 @@ extern int64_t FakeHundredths;
 // time passes as a scan looks at it; 0 keeps the clock still.
 extern int64_t FakeClockStep;
 
-// pauseMilliseconds sleeps not: it moves FakeHundredths by the pause, adds
-// it here, and then calls the hook, when there is one.
+// pauseMilliseconds sleeps not: it moves FakeHundredths by the pause
+// (rounded up to hundredths), adds it here, and then calls the hook, when
+// there is one.
 extern int64_t FakePausedMilliseconds;
 extern std::function<void()> FakePauseHook;
 
 // What localTime() returns: 2026-01-02 03:04:05.006 after a reset.
 extern LocalTime FakeLocalTime;
 
+// --- priority -----------------------------------------------------------------
+
+extern int FakeBackgroundError;  // non-zero: the background mode is refused with it
+extern std::atomic<int> FakeBackgroundThreads;  // threads that asked for it
+
 // Everything back to empty: no folders, no files, no log, clock at 0.
+// The scripted system may be called from several threads at once; the
+// tests read and set its tables while no scan runs.
 void resetFakePlatform();

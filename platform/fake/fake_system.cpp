@@ -2,11 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/fake/fake.h"
 #include "platform/fatal.h"
 #include "platform/files.h"
+#include "platform/priority.h"
 
 std::map<std::string, FakeFolder> FakeFolders;
 std::map<std::string, FakeFile> FakeFiles;
@@ -30,6 +32,8 @@ int FakeReplaceError = 0;
 int FakeRemoveError = 0;
 int FakeWriteCount = 0;
 LocalTime FakeLocalTime;
+int FakeBackgroundError = 0;
+std::atomic<int> FakeBackgroundThreads{0};
 
 // The scripted system is a Windows one.
 const char kPathSeparator = '\\';
@@ -65,6 +69,11 @@ struct OpenFile {
 // handle used after its close is caught.
 std::vector<OpenListing> listings;
 std::vector<OpenFile> files;
+
+// One call at a time, whichever reader makes it; the unbuffered read is
+// made of the plain one.
+std::recursive_mutex systemLock;
+using Held = std::lock_guard<std::recursive_mutex>;
 
 }  // namespace
 
@@ -102,6 +111,8 @@ void resetFakePlatform() {
   FakeRemoveError = 0;
   FakeWriteCount = 0;
   FakeLocalTime = {2026, 1, 2, 3, 4, 5, 6};
+  FakeBackgroundError = 0;
+  FakeBackgroundThreads = 0;
   listings.clear();
   files.clear();
 }
@@ -109,6 +120,7 @@ void resetFakePlatform() {
 // --- listing ------------------------------------------------------------------
 
 int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
+  Held held(systemLock);
   *listing = kNoListing;
   auto found = FakeFolders.find(pattern);
   if (found == FakeFolders.end()) return kPathNotFound;
@@ -124,6 +136,7 @@ int listFirst(const char* pattern, ListHandle* listing, ListEntry* entry) {
 }
 
 int listNext(ListHandle listing, ListEntry* entry) {
+  Held held(systemLock);
   if (listing < 0 || static_cast<std::size_t>(listing) >= listings.size() || !listings[listing].open) return kBadHandle;
   OpenListing& l = listings[listing];
   if (static_cast<int>(l.next) == l.folder->failNextAt) return 59;  // an unexpected network error
@@ -136,6 +149,7 @@ int listNext(ListHandle listing, ListEntry* entry) {
 bool isEndOfListing(int error) { return error == kNoMoreFiles; }
 
 void listClose(ListHandle listing) {
+  Held held(systemLock);
   if (listing < 0 || static_cast<std::size_t>(listing) >= listings.size() || !listings[listing].open) return;
   listings[listing].open = false;
   --FakeOpenListings;
@@ -150,6 +164,7 @@ static FileHandle newHandle(const OpenFile& opened) {
 }
 
 int openFileForReading(const char* path, FileHandle* file) {
+  Held held(systemLock);
   FakeOpens.push_back(path);
   auto found = FakeFiles.find(path);
   if (found == FakeFiles.end()) {
@@ -173,6 +188,7 @@ static OpenFile* openFile(FileHandle file) {
 }
 
 int positionFile(FileHandle file, int64_t offset) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
   if (f->file != nullptr && f->file->failPositioning) return kReadFault;
@@ -182,6 +198,7 @@ int positionFile(FileHandle file, int64_t offset) {
 }
 
 int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
+  Held held(systemLock);
   *got = 0;
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
@@ -218,6 +235,7 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
 }
 
 int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+  Held held(systemLock);
   *file = UnbufferedFile{};
   int error = openFileForReading(path, &file->handle);
   if (error != 0) return error;
@@ -228,6 +246,7 @@ int openFileUnbuffered(const char* path, UnbufferedFile* file) {
 }
 
 int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer, uint32_t size, uint32_t* got) {
+  Held held(systemLock);
   *got = 0;
   OpenFile* f = openFile(file.handle);
   if (f == nullptr) return kBadHandle;
@@ -242,6 +261,7 @@ int readFileUnbuffered(const UnbufferedFile& file, int64_t offset, void* buffer,
 }
 
 int closeFile(FileHandle file) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr) return kBadHandle;
   f->open = false;
@@ -252,12 +272,14 @@ int closeFile(FileHandle file) {
 // --- whole files --------------------------------------------------------------
 
 int findEntryByName(const char* name, Text* storedName) {
+  Held held(systemLock);
   if (FakeDisk.find(name) == FakeDisk.end()) return kFileNotFound;
   *storedName = Text(name);
   return 0;
 }
 
 int createFileForWriting(const char* path, FileHandle* file) {
+  Held held(systemLock);
   *file = kNoFile;
   if (FakeCreateError != 0) return FakeCreateError;
   std::string& bytes = FakeDisk[path];
@@ -272,6 +294,7 @@ int removeFile(const char* path) {
 }
 
 int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
+  Held held(systemLock);
   *file = kNoFile;
   *empty = false;
   if (FakeAppendOpenError != 0) return FakeAppendOpenError;
@@ -284,6 +307,7 @@ int openFileForAppending(const char* path, FileHandle* file, bool* empty) {
 }
 
 int writeFile(FileHandle file, const void* bytes, uint32_t size) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
   if (FakeWriteError != 0) return FakeWriteError;
@@ -295,9 +319,13 @@ int writeFile(FileHandle file, const void* bytes, uint32_t size) {
   return 0;
 }
 
-int flushFile(FileHandle file) { return openFile(file) == nullptr ? kBadHandle : 0; }
+int flushFile(FileHandle file) {
+  Held held(systemLock);
+  return openFile(file) == nullptr ? kBadHandle : 0;
+}
 
 int fileLength(FileHandle file, int64_t* length) {
+  Held held(systemLock);
   *length = 0;
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
@@ -306,6 +334,7 @@ int fileLength(FileHandle file, int64_t* length) {
 }
 
 int truncateFile(FileHandle file, int64_t length) {
+  Held held(systemLock);
   OpenFile* f = openFile(file);
   if (f == nullptr || f->bytes == nullptr) return kBadHandle;
   if (length < static_cast<int64_t>(f->bytes->size())) f->bytes->resize(static_cast<std::size_t>(length));
@@ -314,12 +343,14 @@ int truncateFile(FileHandle file, int64_t length) {
 
 // The scripted disk has no links.
 int findLinkTarget(const char* path, std::string* target) {
+  Held held(systemLock);
   if (FakeDisk.find(path) == FakeDisk.end()) return kFileNotFound;
   target->assign(path);
   return 0;
 }
 
 int replaceFile(const char* from, const char* to) {
+  Held held(systemLock);
   if (FakeReplaceError != 0) return FakeReplaceError;
   auto found = FakeDisk.find(from);
   if (found == FakeDisk.end()) return kFileNotFound;
@@ -354,16 +385,38 @@ void fatalError(int code, uint32_t place) {
 
 uint32_t tickCount() { return FakeTickCount; }
 
-int64_t monotonicHundredths() { return FakeHundredths += FakeClockStep; }
+int64_t monotonicHundredths() {
+  Held held(systemLock);
+  return FakeHundredths += FakeClockStep;
+}
 
-int64_t monotonicMilliseconds() { return (FakeHundredths += FakeClockStep) * 10; }
+int64_t monotonicMilliseconds() {
+  Held held(systemLock);
+  return (FakeHundredths += FakeClockStep) * 10;
+}
 
-int64_t monotonicMicroseconds() { return (FakeHundredths += FakeClockStep) * 10000; }
 
-// The clock moves by the pause instead of the thread sleeping.
+int64_t monotonicMicroseconds() {
+  Held held(systemLock);
+  return (FakeHundredths += FakeClockStep) * 10000;
+}
+
+// --- priority -------------------------------------------------------------------
+
+int enterBackgroundMode() {
+  ++FakeBackgroundThreads;
+  return FakeBackgroundError;
+}
+
+// The clock moves by the pause, rounded up to hundredths, instead of the
+// thread sleeping: a pause of less than a hundredth still moves it, as any
+// real pause takes time.
 void pauseMilliseconds(int64_t milliseconds) {
-  FakeHundredths += milliseconds / 10;
-  FakePausedMilliseconds += milliseconds;
+  {
+    Held held(systemLock);
+    FakeHundredths += (milliseconds + 9) / 10;
+    FakePausedMilliseconds += milliseconds;
+  }
   if (FakePauseHook) FakePauseHook();
 }
 

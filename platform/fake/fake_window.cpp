@@ -1,7 +1,21 @@
+#include <mutex>
+
 #include "platform/fake/fake.h"
 
 std::vector<std::string> WindowLog;
 std::string FakePathText;
+
+namespace {
+
+// Several readers call the window at once.
+std::mutex logLock;
+
+void record(std::string line) {
+  std::lock_guard<std::mutex> held(logLock);
+  WindowLog.push_back(std::move(line));
+}
+
+}  // namespace
 
 const char* controlName(Control control) {
   switch (control) {
@@ -16,6 +30,7 @@ const char* controlName(Control control) {
 }
 
 void resetFakeWindow() {
+  std::lock_guard<std::mutex> held(logLock);
   WindowLog.clear();
   FakePathText.clear();
 }
@@ -26,11 +41,11 @@ Text readControlText(Control control) {
 }
 
 void setControlText(Control control, const Text& text) {
-  WindowLog.push_back(std::string("text ") + controlName(control) + ": " + std::string(text.view()));
+  record(std::string("text ") + controlName(control) + ": " + std::string(text.view()));
 }
 
 void enableControl(Control control, bool enabled) {
-  WindowLog.push_back(std::string("enable ") + controlName(control) + ": " + (enabled ? "1" : "0"));
+  record(std::string("enable ") + controlName(control) + ": " + (enabled ? "1" : "0"));
 }
 
-void showMainWindowNormal() { WindowLog.push_back("show normal"); }
+void showMainWindowNormal() { record("show normal"); }
