@@ -9,92 +9,19 @@
 #include <thread>
 #include <vector>
 
+#include "cli/program_win32_support.h"
 #include "platform/win32/wide.h"
 
 namespace {
 
+using namespace cli_test;
+
 constexpr wchar_t kSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Readsweeper";
-
-struct Finished {
-  DWORD exitCode = 0;
-  std::string out;
-  std::string err;
-};
-
-std::wstring programPath() {
-  std::string path = READSWEEPER_CLI;
-  // CMake names the program by its host path; Wine sees the host's root as Z:.
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return wideFromUtf8(path);
-}
 
 std::string utf8(const std::wstring& wide) {
   std::string text;
   appendUtf8(&text, wide.data(), wide.size());
   return text;
-}
-
-// An argument as the C runtime's command-line parser reads it back.
-std::wstring quotedArgument(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted.push_back(c);
-  }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L"\"";
-}
-
-void readAll(HANDLE pipe, std::string* into) {
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) into->append(buffer, got);
-  CloseHandle(pipe);
-}
-
-// Runs the program to its end, both output streams on pipes.
-Finished run(const std::vector<std::string>& args) {
-  Finished f;
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE outRead, outWrite, errRead, errWrite;
-  EXPECT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
-  EXPECT_TRUE(CreatePipe(&errRead, &errWrite, &inherit, 0));
-  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-  std::wstring command = quotedArgument(programPath());
-  for (const std::string& a : args) command += L" " + quotedArgument(wideFromUtf8(a));
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = outWrite;
-  startup.hStdError = errWrite;
-  PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                &process);
-  CloseHandle(outWrite);
-  CloseHandle(errWrite);
-  std::thread outReader(readAll, outRead, &f.out);
-  std::thread errReader(readAll, errRead, &f.err);
-  EXPECT_TRUE(started) << GetLastError();
-  if (started) {
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
-    GetExitCodeProcess(process.hProcess, &f.exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-  }
-  outReader.join();
-  errReader.join();
-  return f;
 }
 
 // A fresh folder under the temporary folder, removed with what it holds.

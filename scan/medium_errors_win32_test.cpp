@@ -82,16 +82,10 @@ TEST_F(MediumErrorsUnderWine, TheListNamesExactlyTheFailingFilesAndRanges) {
   openErrorList(Text(), nullptr);
 
   std::map<std::string, int> linesPerFile;
-  std::istringstream lines(readTestFile("errors.csv"));
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::vector<std::string> fields;
-    std::istringstream columns(line);
-    std::string field;
-    while (std::getline(columns, field, ',')) fields.push_back(field);
-    if (fields.size() < 7 || fields[1] == "event" || fields[1] == "scan start" || fields[1] == "scan end") continue;
+  for (const std::vector<std::string>& fields : listLines("errors.csv")) {
+    if (fields[1] == "scan start" || fields[1] == "scan end") continue;
     const std::string& path = fields[2];
-    SCOPED_TRACE(line);
+    SCOPED_TRACE(fields[1] + " " + fields[2] + " at " + fields[3]);
     ++linesPerFile[path];
     if (path == root + "sealed.bin") {
       EXPECT_EQ(fields[1], "open failed");
