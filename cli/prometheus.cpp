@@ -13,14 +13,6 @@ constexpr uint32_t kLargestEarlierFile = 1 << 20;
 
 constexpr std::string_view kCleanCycleMetric = "readsweeper_last_clean_cycle_timestamp_seconds";
 
-std::size_t characterLength(std::string_view bytes) {
-  unsigned char lead = static_cast<unsigned char>(bytes[0]);
-  if (lead < 0x80) return 1;
-  std::size_t length = announcedLength(lead);
-  if (length == 0 || length > bytes.size() || !isValidUtf8(bytes.substr(0, length))) return 0;
-  return length;
-}
-
 // Milliseconds as seconds with three decimals: the format's floats.
 std::string secondsOf(int64_t milliseconds) {
   if (milliseconds < 0) milliseconds = 0;

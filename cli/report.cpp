@@ -4,16 +4,6 @@
 
 namespace {
 
-// The length of the UTF-8 character at the start of `bytes`; 0 when the
-// first byte starts none.
-std::size_t characterLength(std::string_view bytes) {
-  unsigned char lead = static_cast<unsigned char>(bytes[0]);
-  if (lead < 0x80) return 1;
-  std::size_t length = announcedLength(lead);
-  if (length == 0 || length > bytes.size() || !isValidUtf8(bytes.substr(0, length))) return 0;
-  return length;
-}
-
 uint32_t codePointOf(std::string_view character) {
   unsigned char lead = static_cast<unsigned char>(character[0]);
   if (character.size() == 1) return lead;

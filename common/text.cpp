@@ -38,6 +38,8 @@ std::size_t characterAt(std::string_view s, std::size_t at) {
 
 }  // namespace
 
+std::size_t characterLength(std::string_view bytes) { return bytes.empty() ? 0 : sequenceAt(bytes, 0); }
+
 std::size_t announcedLength(unsigned char b) {
   if (b >= 0xC2 && b <= 0xDF) return 2;
   if (b >= 0xE0 && b <= 0xEF) return 3;

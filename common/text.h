@@ -60,6 +60,10 @@ inline Text operator+(Text a, const char* b) { return a.append(b); }
 // a byte that starts no multi-byte sequence.
 std::size_t announcedLength(unsigned char lead);
 
+// The length of the well-formed UTF-8 character at the start of `bytes`;
+// 0 when the first byte starts none (or `bytes` is empty).
+std::size_t characterLength(std::string_view bytes);
+
 // Whether the bytes are well-formed UTF-8: shortest forms only, no
 // surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view bytes);

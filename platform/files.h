@@ -23,6 +23,14 @@ extern const char kLineEnd[];
 // become blanks); "unknown error" when the system has none.
 Text errorText(int code);
 
+// Appends "<the system's text> (code <n>)", the way failures are told.
+inline void appendErrorAndCode(Text& text, int code) {
+  text += errorText(code);
+  text += " (code ";
+  text.appendInt(code);
+  text += ")";
+}
+
 // Searches the current directory for an entry of exactly this name, admitting
 // every kind of entry (hidden, system, read-only, folders). Returns 0 and the
 // name as the directory stores it, or a non-zero code when nothing was found

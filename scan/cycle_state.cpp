@@ -50,10 +50,7 @@ Text failureText(int code) {
   Text text("cannot write the cycle state ");
   text += Record.path;
   text += ": ";
-  text += errorText(code);
-  text += " (code ";
-  text.appendInt(code);
-  text += ")";
+  appendErrorAndCode(text, code);
   return text;
 }
 
@@ -283,10 +280,7 @@ int openCycleState(const Text& path, std::string_view root, Text* failure) {
     reason = "not a cycle state file: larger than 64 KiB";
   } else if (!isNotFoundError(error)) {
     reason = "cannot read it: ";
-    reason += errorText(error);
-    reason += " (code ";
-    reason.appendInt(error);
-    reason += ")";
+    appendErrorAndCode(reason, error);
   }
   if (!reason.empty()) {
     Record.notice = "cycle state ";

@@ -91,10 +91,7 @@ Text failureText(const char* what, int code) {
   Text text(what);
   text += List.path;
   text += ": ";
-  text += errorText(code);
-  text += " (code ";
-  text.appendInt(code);
-  text += ")";
+  appendErrorAndCode(text, code);
   return text;
 }
 
@@ -178,14 +175,13 @@ void appendUtf8(std::string* line, std::string_view text, bool quoted) {
     return;
   }
   while (!text.empty()) {
-    unsigned char lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = lead < 0x80 ? 1 : announcedLength(lead);
-    if (length == 0 || length > text.size() || !isValidUtf8(text.substr(0, length))) {
+    std::size_t length = characterLength(text);
+    if (length == 0) {
       line->append("\xEF\xBF\xBD");
       text.remove_prefix(1);
       continue;
     }
-    if (quoted && lead == '"') *line += '"';
+    if (quoted && text[0] == '"') *line += '"';
     line->append(text.substr(0, length));
     text.remove_prefix(length);
   }

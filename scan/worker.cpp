@@ -158,10 +158,7 @@ void enterReaderPriority() {
   backgroundRefusal.compare_exchange_strong(none, error);
   if (backgroundRefusalShown.exchange(true)) return;
   Text text("background priority refused, normal priority: ");
-  text += errorText(error);
-  text += " (code ";
-  text.appendInt(error);
-  text += ")";
+  appendErrorAndCode(text, error);
   showInFileLine(text);
 }
 
