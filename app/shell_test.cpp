@@ -198,7 +198,27 @@ TEST(MessageLoop, EndsOnTheQuitMessageAndOnAFailure) {
 // that does not is ended by force and waited for again, and one that has not
 // ended even then is reported as running, so that nothing it uses is
 // touched. The stuck worker waits on an event that is never set.
-DWORD WINAPI stuckWorker(LPVOID event) { return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE); }
+// A worker that says it runs, then waits for an event that never comes. It
+// is ended only once it runs its own code: a thread killed while the system
+// still starts it holds the loader's lock for ever, and the test program
+// would then hang in its exit.
+struct StuckWorkerEvents {
+  HANDLE running;
+  HANDLE never;
+};
+
+DWORD WINAPI stuckWorker(LPVOID parameter) {
+  auto* events = static_cast<StuckWorkerEvents*>(parameter);
+  SetEvent(events->running);
+  return WaitForSingleObject(events->never, INFINITE);
+}
+
+HANDLE startStuckWorker(StuckWorkerEvents* events) {
+  ResetEvent(events->running);
+  HANDLE thread = CreateThread(nullptr, 0, stuckWorker, events, 0, nullptr);
+  if (thread != nullptr) WaitForSingleObject(events->running, INFINITE);
+  return thread;
+}
 DWORD WINAPI quickWorker(LPVOID) { return 0; }
 
 // Every wait times out, as for a thread stuck where the system cannot end
@@ -210,24 +230,28 @@ DWORD WINAPI neverEnds(HANDLE, DWORD) {
 }
 
 TEST(EndWorker, WaitsForTheEndBeforeAnythingTheWorkerUsedIsTouched) {
-  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(never, nullptr);
+  StuckWorkerEvents events = {CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  ASSERT_NE(events.running, nullptr);
+  ASSERT_NE(events.never, nullptr);
 
   HANDLE quick = CreateThread(nullptr, 0, quickWorker, nullptr, 0, nullptr);
   EXPECT_EQ(endWorker(quick, 5000, WaitForSingleObject), WorkerEnd::ByItself);
   CloseHandle(quick);
 
-  HANDLE stuck = CreateThread(nullptr, 0, stuckWorker, never, 0, nullptr);
+  HANDLE stuck = startStuckWorker(&events);
+  ASSERT_NE(stuck, nullptr);
   EXPECT_EQ(endWorker(stuck, 50, WaitForSingleObject), WorkerEnd::ByForce);
   EXPECT_EQ(WaitForSingleObject(stuck, 0), static_cast<DWORD>(WAIT_OBJECT_0));
   CloseHandle(stuck);
 
-  stuck = CreateThread(nullptr, 0, stuckWorker, never, 0, nullptr);
+  stuck = startStuckWorker(&events);
+  ASSERT_NE(stuck, nullptr);
   EXPECT_EQ(endWorker(stuck, 50, neverEnds), WorkerEnd::StillRunning);
   EXPECT_EQ(timedOutWaits, 2);  // before and after the end by force
   WaitForSingleObject(stuck, 5000);
   CloseHandle(stuck);
-  CloseHandle(never);
+  CloseHandle(events.running);
+  CloseHandle(events.never);
 }
 
 }  // namespace
