@@ -19,3 +19,11 @@ xvfb_alive() {
   pid=$(cat "$xvfb_pid" 2>/dev/null) || return 1
   [ -s "$xvfb_display" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]
 }
+
+# The program that holds the tests' Wine session (tools/wine-setup).
+anchor_pid="$WINEPREFIX/.session-anchor.pid"
+anchor_ready="$WINEPREFIX/.session-anchor.ready"
+anchor_alive() {
+  pid=$(cat "$anchor_pid" 2>/dev/null) || return 1
+  tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q wine-session-anchor
+}
