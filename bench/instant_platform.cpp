@@ -18,7 +18,7 @@ int openFileForReading(const char*, FileHandle* file) {
   *file = 3;
   return 0;
 }
-int openListedFile(const char* path, FileHandle* file) { return openFileForReading(path, file); }
+int openListedFile(const char* path, FileHandle* file, std::size_t) { return openFileForReading(path, file); }
 bool isNotFoundError(int error) { return error == 2 || error == 3; }
 int createFileForWriting(const char*, FileHandle* file) {
   *file = kNoFile;
@@ -42,7 +42,7 @@ int fileLength(FileHandle, int64_t* length) {
   return 0;
 }
 int truncateFile(FileHandle, int64_t) { return 5; }
-int openFileUnbuffered(const char*, UnbufferedFile* file) {
+int openFileUnbuffered(const char*, UnbufferedFile* file, std::size_t) {
   *file = {3, 4096, true};
   return 0;
 }

@@ -3,6 +3,7 @@
 // Paths are UTF-8 texts with the system's own separator between folders.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -47,7 +48,11 @@ int openFileForReading(const char* path, FileHandle* file);
 // a FIFO, a socket or a device node nothing is opened and the code is that
 // of a missing entry (isNotFoundError), as for a file deleted since it was
 // listed. A folder fails as openFileForReading fails on it.
-int openListedFile(const char* path, FileHandle* file);
+// The first `rootLength` bytes of `path` are the scan's root folder, which
+// may itself be reached through links; below it, a POSIX layer follows no
+// link, so that a folder of the tree put in the place of a link to one
+// outside it after the listing leads nowhere (a missing entry again).
+int openListedFile(const char* path, FileHandle* file, std::size_t rootLength = 0);
 
 // Whether the code of a failed open or listing says that the entry, or a
 // folder on its way, is not there (rather than there but unreadable).
@@ -117,7 +122,7 @@ inline bool alignedRequest(uint32_t alignment, int64_t offset, const void* buffe
 // Opens a listed file as openListedFile does, to be read past the
 // cache. When the system will not open the file so, it is opened the usual
 // way instead, and the result is that open's: the refusal is no failure.
-int openFileUnbuffered(const char* path, UnbufferedFile* file);
+int openFileUnbuffered(const char* path, UnbufferedFile* file, std::size_t rootLength = 0);
 
 // Reads at most `size` bytes at `offset`, whatever the file position;
 // `*got` is what came (0 at or past the end of the file). A request whose

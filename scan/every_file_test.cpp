@@ -192,6 +192,9 @@ TEST_F(EveryFile, AFolderReplacedSinceItsParentWasListedIsPassedOver) {
   EXPECT_EQ(Scan.indexedFiles, 2);
   EXPECT_EQ(Scan.openErrors, 0);
   EXPECT_EQ(FakeOpenListings, 0);
+  // A swap after the listing is the platform's to refuse: every open is
+  // told where the root ends.
+  EXPECT_EQ(FakeListedRootLength.load(), std::string("R:\\").size());
 }
 
 TEST_F(EveryFile, FoldersThatCannotBeListed) {

@@ -50,8 +50,9 @@ struct CheckedFile : UnbufferedFile {
 
 int openForCheck(const char* path, bool pastCache, CheckedFile* file) {
   file->pastCache = pastCache;
-  if (pastCache) return openFileUnbuffered(path, file);
-  return openListedFile(path, &file->handle);
+  // Every path of the scan begins with its root folder.
+  if (pastCache) return openFileUnbuffered(path, file, Scan.rootFolder.size());
+  return openListedFile(path, &file->handle, Scan.rootFolder.size());
 }
 
 int64_t alignDown(int64_t value, int64_t alignment) { return value / alignment * alignment; }

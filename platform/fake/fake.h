@@ -64,6 +64,8 @@ extern std::vector<std::string> FakeOpens;  // every open attempt, in order
 // Files and listings open now; both are 0 after a scan that closed all.
 extern int FakeOpenFiles;
 extern int FakeOpenListings;
+// The root length that the last open of a listed file was given.
+extern std::atomic<std::size_t> FakeListedRootLength;
 // Platform reads and entries listed so far; safe to watch from another
 // thread.
 extern std::atomic<int64_t> FakeReadCount;

@@ -17,6 +17,7 @@ std::vector<FakeRead> FakeReads;
 std::vector<std::string> FakeOpens;
 int FakeOpenFiles = 0;
 int FakeOpenListings = 0;
+std::atomic<std::size_t> FakeListedRootLength{0};
 std::atomic<int64_t> FakeReadCount{0};
 int FakeMisalignedReads = 0;
 std::atomic<int64_t> FakeListedCount{0};
@@ -95,6 +96,7 @@ void resetFakePlatform() {
   FakeOpens.clear();
   FakeOpenFiles = 0;
   FakeOpenListings = 0;
+  FakeListedRootLength = 0;
   FakeReadCount = 0;
   FakeMisalignedReads = 0;
   FakeListedCount = 0;
@@ -178,7 +180,10 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
-int openListedFile(const char* path, FileHandle* file) { return openFileForReading(path, file); }
+int openListedFile(const char* path, FileHandle* file, std::size_t rootLength) {
+  FakeListedRootLength = rootLength;
+  return openFileForReading(path, file);
+}
 
 bool isNotFoundError(int error) { return error == kFileNotFound || error == kPathNotFound; }
 
@@ -234,8 +239,9 @@ int readFile(FileHandle file, void* buffer, uint32_t size, uint32_t* got) {
   return fails ? kReadFault : 0;
 }
 
-int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+int openFileUnbuffered(const char* path, UnbufferedFile* file, std::size_t rootLength) {
   Held held(systemLock);
+  FakeListedRootLength = rootLength;
   *file = UnbufferedFile{};
   int error = openFileForReading(path, &file->handle);
   if (error != 0) return error;

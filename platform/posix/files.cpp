@@ -5,9 +5,15 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#if __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -73,14 +79,55 @@ int makeBlocking(int fd) {
 
 bool sameEntry(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
+// Cleared once the system answers that it has no openat2 (before Linux 5.6).
+std::atomic<bool> openat2Known{true};
+#endif
+
+// The entry at `path` as an O_PATH descriptor. Below the root folder, a
+// folder put in the place of a link after the listing would otherwise lead
+// the open out of the tree to a file of the same name; openat2 refuses
+// every link on the way there (and any way out of the root), as a missing
+// entry. The root itself is opened as the user named it, links and all.
+int openEntryBelowRoot(const char* path, std::size_t rootLength) {
+  const int entryFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
+  std::size_t length = std::strlen(path);
+  if (rootLength > 0 && rootLength < length && rootLength < PATH_MAX && openat2Known.load()) {
+    char root[PATH_MAX];
+    std::memcpy(root, path, rootLength);
+    root[rootLength] = '\0';
+    int rootFolder = open(root, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFolder < 0) return -1;
+    struct open_how how = {};
+    how.flags = static_cast<uint64_t>(entryFlags);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    int entry = static_cast<int>(syscall(SYS_openat2, rootFolder, path + rootLength, &how, sizeof how));
+    int error = entry < 0 ? lastError() : 0;
+    close(rootFolder);
+    if (entry >= 0) return entry;
+    if (error != ENOSYS) {
+      // A link on the way (ELOOP) or a way out of the root (EXDEV).
+      errno = error == ELOOP || error == EXDEV ? ENOENT : error;
+      return -1;
+    }
+    openat2Known.store(false);
+  }
+#else
+  static_cast<void>(rootLength);
+#endif
+  return open(path, entryFlags);
+}
+
 }  // namespace
 
-int openListedRegularFile(const char* path, int flags, ListedFileReopen how, int* fd, struct stat* st) {
+int openListedRegularFile(const char* path, std::size_t rootLength, int flags, ListedFileReopen how, int* fd,
+                          struct stat* st) {
   *fd = -1;
   // O_PATH opens no device and wakes no FIFO writer, which any open for
   // reading does, O_NONBLOCK or not; with O_NOFOLLOW a link in the last
   // step is the link itself, not what it leads to.
-  int entry = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  int entry = openEntryBelowRoot(path, rootLength);
   if (entry < 0) return lastError();
   if (fstat(entry, st) != 0) return closeAfterFailure(entry);
   if (!S_ISREG(st->st_mode)) {
@@ -157,11 +204,11 @@ int openFileForReading(const char* path, FileHandle* file) {
   return 0;
 }
 
-int openListedFile(const char* path, FileHandle* file) {
+int openListedFile(const char* path, FileHandle* file, std::size_t rootLength) {
   *file = kNoFile;
   int fd = -1;
   struct stat st;
-  int error = openListedRegularFile(path, 0, ListedFileReopen::ThroughProc, &fd, &st);
+  int error = openListedRegularFile(path, rootLength, 0, ListedFileReopen::ThroughProc, &fd, &st);
   if (error != 0) return error;
   *file = fd;
   return 0;
@@ -277,11 +324,11 @@ void dropCachedPages(int fd, int64_t offset, uint32_t size) {
 
 }  // namespace
 
-int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+int openFileUnbuffered(const char* path, UnbufferedFile* file, std::size_t rootLength) {
   *file = UnbufferedFile{};
   int fd = -1;
   struct stat st;
-  int error = openListedRegularFile(path, O_DIRECT, ListedFileReopen::ThroughProc, &fd, &st);
+  int error = openListedRegularFile(path, rootLength, O_DIRECT, ListedFileReopen::ThroughProc, &fd, &st);
   if (error == 0) {
     // O_DIRECT wants whole blocks of the file system.
     int64_t alignment = std::max<int64_t>(4096, st.st_blksize);
@@ -295,7 +342,7 @@ int openFileUnbuffered(const char* path, UnbufferedFile* file) {
   // 6.6, many FUSE ones); whatever the refusal, the usual open decides. The
   // reads then drop the cached pages of their spans, which are whole pages.
   if (isNotFoundError(error)) return error;
-  error = openListedRegularFile(path, 0, ListedFileReopen::ThroughProc, &fd, &st);
+  error = openListedRegularFile(path, rootLength, 0, ListedFileReopen::ThroughProc, &fd, &st);
   if (error != 0) return error;
   // No read-ahead either, which would leave the pages next to a span cached.
   int refused = posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -119,19 +121,19 @@ TEST(PosixListedFiles, OnlyARegularFileItselfIsOpened) {
     int fd = -1;
     struct stat st;
     for (std::string prefix : {std::string(), fs::current_path().string() + "/"}) {
-      ASSERT_EQ(openListedRegularFile((prefix + "plain.bin").c_str(), 0, how, &fd, &st), 0) << prefix;
+      ASSERT_EQ(openListedRegularFile((prefix + "plain.bin").c_str(), 0, 0, how, &fd, &st), 0) << prefix;
       char bytes[8] = {};
       EXPECT_EQ(read(fd, bytes, sizeof bytes), 5);
       EXPECT_EQ(std::string(bytes), "plain");
       EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
       close(fd);
     }
-    EXPECT_EQ(openListedRegularFile("folder", 0, how, &fd, &st), EISDIR);
+    EXPECT_EQ(openListedRegularFile("folder", 0, 0, how, &fd, &st), EISDIR);
     std::vector<const char*> passedOver = {"link-to-file", "link-to-zero", "dangling", "fifo", "missing"};
     if (device) passedOver.push_back("null-device");
     for (const char* name : passedOver) {
       fd = 7;
-      EXPECT_EQ(openListedRegularFile(name, 0, how, &fd, &st), ENOENT) << name;
+      EXPECT_EQ(openListedRegularFile(name, 0, 0, how, &fd, &st), ENOENT) << name;
       EXPECT_EQ(fd, -1) << name;
     }
   }
@@ -152,6 +154,59 @@ TEST(PosixListedFiles, OnlyARegularFileItselfIsOpened) {
   // The settings file may be a link: that open still follows it.
   EXPECT_EQ(openFileForReading("link-to-file", &file), 0);
   EXPECT_EQ(closeFile(file), 0);
+}
+
+bool systemHasOpenat2() {
+#ifdef SYS_openat2
+  struct {
+    uint64_t flags, mode, resolve;
+  } how = {O_PATH | O_CLOEXEC, 0, 0};
+  int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, ".", &how, sizeof how));
+  if (fd >= 0) close(fd);
+  return fd >= 0 || errno != ENOSYS;
+#else
+  return false;
+#endif
+}
+
+// A folder of the tree put in the place of a link to a folder outside it,
+// after the listing: below the root no link is followed and no way leads
+// out, while the root itself may be reached through links.
+TEST(PosixListedFiles, BelowTheRootNoLinkIsFollowed) {
+  if (!systemHasOpenat2()) GTEST_SKIP() << "the system has no openat2";
+  ScopedTempDir dir;
+  fs::create_directories("outside");
+  fs::create_directories("tree/kept");
+  writeTestFile("outside/x.bin", "outside");
+  writeTestFile("tree/kept/x.bin", "inside");
+  fs::create_directory_symlink("../outside", "tree/swapped");
+  fs::create_directory_symlink("tree", "root-link");
+  for (std::string root : {std::string("root-link/"), fs::current_path().string() + "/root-link/"}) {
+    SCOPED_TRACE(root);
+    auto inTree = [&](const char* below) { return root + below; };
+    for (ListedFileReopen how : {ListedFileReopen::ThroughProc, ListedFileReopen::ThroughFolder}) {
+      int fd = -1;
+      struct stat st;
+      ASSERT_EQ(openListedRegularFile(inTree("kept/x.bin").c_str(), root.size(), 0, how, &fd, &st), 0);
+      char bytes[8] = {};
+      EXPECT_EQ(read(fd, bytes, sizeof bytes), 6);
+      EXPECT_EQ(std::string(bytes), "inside");
+      close(fd);
+      for (const char* below : {"swapped/x.bin", "kept/../../outside/x.bin"}) {
+        fd = 7;
+        EXPECT_EQ(openListedRegularFile(inTree(below).c_str(), root.size(), 0, how, &fd, &st), ENOENT) << below;
+        EXPECT_EQ(fd, -1) << below;
+      }
+    }
+    FileHandle file = kNoFile;
+    UnbufferedFile unbuffered;
+    EXPECT_EQ(openListedFile(inTree("kept/x.bin").c_str(), &file, root.size()), 0);
+    EXPECT_EQ(closeFile(file), 0);
+    EXPECT_EQ(openFileUnbuffered(inTree("kept/x.bin").c_str(), &unbuffered, root.size()), 0);
+    EXPECT_EQ(closeFile(unbuffered.handle), 0);
+    EXPECT_EQ(openListedFile(inTree("swapped/x.bin").c_str(), &file, root.size()), ENOENT);
+    EXPECT_EQ(openFileUnbuffered(inTree("swapped/x.bin").c_str(), &unbuffered, root.size()), ENOENT);
+  }
 }
 
 }  // namespace

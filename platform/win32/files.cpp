@@ -200,7 +200,7 @@ int closeFile(FileHandle file) {
   return 0;
 }
 
-int openFileUnbuffered(const char* path, UnbufferedFile* file) {
+int openFileUnbuffered(const char* path, UnbufferedFile* file, std::size_t) {
   *file = UnbufferedFile{};
   HANDLE h = openScannedFile(path, FILE_FLAG_NO_BUFFERING);
   if (h != INVALID_HANDLE_VALUE) {
@@ -315,7 +315,7 @@ Text errorText(int code) {
 
 // Windows opens a listed file the usual way: the listing already leaves
 // devices alone, and what a link in the tree leads to is the system's rule.
-int openListedFile(const char* path, FileHandle* file) { return openFileForReading(path, file); }
+int openListedFile(const char* path, FileHandle* file, std::size_t) { return openFileForReading(path, file); }
 
 int fileLength(FileHandle file, int64_t* length) {
   *length = 0;
