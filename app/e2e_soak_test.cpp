@@ -6,6 +6,7 @@
 #include "e2e_support.h"
 // (psapi.h needs windows.h first)
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -67,6 +68,20 @@ SIZE_T memoryInUse(HANDLE process) {
   counters.cb = sizeof counters;
   if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) return 0;
   return counters.PagefileUsage;
+}
+
+// The threads the process runs now; -1 when they cannot be listed.
+long threadCount(DWORD processId) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  long count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == processId) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
 }
 
 int soakSeconds() {
@@ -149,17 +164,28 @@ TEST_F(Readsweeper, StartAndStopCyclesKeepHandlesAndMemoryFlat) {
   writeIni({"check files: " + data, "show file name", "show checked bytes", "window refresh: 100",
             "bytes to read at once: 4096", "window horizontal position: 50", "window vertical position: 60"});
   start();
+  // The window shows Start again while the stopped worker still winds down,
+  // its stack and handles not yet given back: each sample waits until the
+  // process runs no more threads than before the first start.
+  const long threadsIdle = threadCount(process.dwProcessId);
+  ASSERT_GT(threadsIdle, 0) << "the threads cannot be listed";
+  auto workerEnded = [&] { return waitUntil([&] { return threadCount(process.dwProcessId) <= threadsIdle; }); };
   long handlesEarly = 0;
   SIZE_T memoryEarly = 0;
   for (int cycle = 1; cycle <= 150; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     startScanByButton();
+    if (cycle == 1) {
+      ASSERT_GT(threadCount(process.dwProcessId), threadsIdle) << "the worker is not seen";
+    }
     stopScanByButton();
     if (cycle == 30) {
+      ASSERT_TRUE(workerEnded()) << "the worker did not end";
       handlesEarly = handleCount(process.dwProcessId);
       memoryEarly = memoryInUse(process.hProcess);
     }
   }
+  ASSERT_TRUE(workerEnded()) << "the worker did not end";
   long handlesLate = handleCount(process.dwProcessId);
   SIZE_T memoryLate = memoryInUse(process.hProcess);
   std::printf("150 starts and stops: handles %ld after 30, %ld after 150; memory %zu kB, %zu kB\n", handlesEarly,
