@@ -197,11 +197,10 @@ TEST(MessageLoop, EndsOnTheQuitMessageAndOnAFailure) {
 // Closing during a scan: a worker that stops by itself is waited for; one
 // that does not is ended by force and waited for again, and one that has not
 // ended even then is reported as running, so that nothing it uses is
-// touched. The stuck worker waits on an event that is never set.
-// A worker that says it runs, then waits for an event that never comes. It
-// is ended only once it runs its own code: a thread killed while the system
-// still starts it holds the loader's lock for ever, and the test program
-// would then hang in its exit.
+// touched. The stuck worker says it runs, then waits on an event that is
+// never set. It is ended only once it runs its own code: with a thread
+// killed while the system was still starting it, the test program could
+// hang in its exit after every test had passed.
 struct StuckWorkerEvents {
   HANDLE running;
   HANDLE never;
