@@ -14,18 +14,9 @@ namespace {
 
 using namespace e2e;
 
-// The tree made on the Linux side, as this program sees it (Wine shows the
-// host's root as Z:); empty when the test runs without it.
-std::string faultTree() {
-  const char* host = std::getenv("READSWEEPER_FAULT_TREE");
-  if (host == nullptr || host[0] != '/') return "";
-  std::string path = std::string("Z:") + host;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  if (path.back() != '\\') path += '\\';
-  return path;
-}
+// The tree made on the Linux side, as this program sees it; empty when the
+// test runs without it.
+std::string faultTree() { return hostFolder("READSWEEPER_FAULT_TREE"); }
 
 HANDLE holdWithoutSharing(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

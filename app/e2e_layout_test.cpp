@@ -12,18 +12,8 @@ namespace {
 
 using namespace e2e;
 
-// The tree as this program sees it (Wine shows the host's root as Z:);
-// empty when the test runs without it.
-std::string bigTree() {
-  const char* host = std::getenv("READSWEEPER_BIG_TREE");
-  if (host == nullptr || host[0] != '/') return "";
-  std::string path = std::string("Z:") + host;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  if (path.back() != '\\') path += '\\';
-  return path;
-}
+// The big tree as this program sees it; empty when the test runs without it.
+std::string bigTree() { return hostFolder("READSWEEPER_BIG_TREE"); }
 
 // The controls' fonts as the program makes them. Fonts belong to their
 // process, so they are made again here.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -47,6 +48,20 @@ inline void writeFileBytes(const std::string& path, const std::string& bytes) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   CloseHandle(file);
+}
+
+// A folder made on the Linux side and named by the environment `variable`,
+// as this program sees it (Wine shows the host's root as Z:); empty when
+// the test runs without it.
+inline std::string hostFolder(const char* variable) {
+  const char* host = std::getenv(variable);
+  if (host == nullptr || host[0] != '/') return "";
+  std::string path = std::string("Z:") + host;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  if (path.back() != '\\') path += '\\';
+  return path;
 }
 
 inline bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/in_process_test_support.h"
 #include "app/shell.h"
 #include "common/test_support.h"
 #include "scan/engine.h"
 #include "scan/scan.h"
 
 namespace {
-
-std::string lines(const std::vector<std::string>& content) {
-  std::string text;
-  for (const std::string& line : content) text += line + "\r\n";
-  return text;
-}
 
 RECT placeOf(HWND control) {
   RECT rect = {};
@@ -47,22 +42,7 @@ LONG extentIn(HWND control, const Text& text) {
   return size.cx;
 }
 
-struct Layout : ::testing::Test {
-  ScopedTempDir dir;
-
-  void startWith(const std::vector<std::string>& settingsFile) {
-    writeTestFile("Readsweeper.ini", lines(settingsFile));
-    startProgram();
-    ASSERT_NE(MainWindow, nullptr);
-  }
-
-  int closeProgram() {
-    PostMessageA(MainWindow, WM_CLOSE, 0, 0);
-    int result = runMessageLoop(GetMessageA);
-    endProgram();
-    return result;
-  }
-};
+struct Layout : InProcessProgram {};
 
 // The display flags that decide the counters line's pieces.
 const char* const kDisplayFlags[] = {"show checked bytes", "show checked bytes in percents",

@@ -9,35 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/in_process_test_support.h"
 #include "app/shell.h"
 #include "common/test_support.h"
 
 namespace {
 
-std::string lines(const std::vector<std::string>& content) {
-  std::string text;
-  for (const std::string& line : content) text += line + "\r\n";
-  return text;
-}
-
-struct Shell : ::testing::Test {
-  ScopedTempDir dir;
-
-  void startWith(const std::vector<std::string>& settingsFile) {
-    writeTestFile("Readsweeper.ini", lines(settingsFile));
-    startProgram();
-    ASSERT_NE(MainWindow, nullptr);
-  }
-
-  // Closes the window as the user would, runs the loop to its end and
-  // shuts the program down; returns the loop's result.
-  int closeProgram() {
-    PostMessageA(MainWindow, WM_CLOSE, 0, 0);
-    int result = runMessageLoop(GetMessageA);
-    endProgram();
-    return result;
-  }
-};
+struct Shell : InProcessProgram {};
 
 TEST_F(Shell, StartUpTurnsTheSystemsErrorBoxesOff) {
   SetErrorMode(0);

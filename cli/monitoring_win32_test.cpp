@@ -18,50 +18,6 @@ using namespace cli_test;
 
 constexpr wchar_t kSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Readsweeper";
 
-std::string utf8(const std::wstring& wide) {
-  std::string text;
-  appendUtf8(&text, wide.data(), wide.size());
-  return text;
-}
-
-// A fresh folder under the temporary folder, removed with what it holds.
-struct TempTree {
-  std::wstring root;
-  TempTree() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root = std::wstring(temp) + L"rs-mon-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(GetTickCount()) + L"\\";
-    EXPECT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-  }
-  ~TempTree() {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((root + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((root + found.cFileName).c_str());
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(root.c_str());
-  }
-  void file(const std::wstring& name, std::size_t size) {
-    HANDLE h = CreateFileW((root + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string bytes(size, 'x');
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(size), &written, nullptr));
-    CloseHandle(h);
-  }
-  std::string read(const std::wstring& name) {
-    std::string text;
-    HANDLE h = CreateFileW((root + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return text;
-    readAll(h, &text);
-    return text;
-  }
-};
-
 // The summary line the program told, without its prefix and line end.
 std::string summaryOf(const std::string& err) {
   const std::string prefix = "readsweeper-cli: checked ";

@@ -1,6 +1,7 @@
 // The real readsweeper-cli.exe run by the Windows tests under Wine: its
 // path as Wine sees it, command lines quoted as the C runtime reads them
-// back, and a run to its end with both output streams on pipes.
+// back, a run to its end with both output streams on pipes, and a fresh
+// folder of files for it to scan.
 #pragma once
 
 #include <windows.h>
@@ -91,6 +92,58 @@ inline Finished run(const std::vector<std::string>& args, const std::wstring& ra
   outReader.join();
   errReader.join();
   return f;
+}
+
+// A fresh folder under the temporary folder, removed with what it holds.
+struct TempTree {
+  std::wstring root;
+  TempTree() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    root = std::wstring(temp) + L"rs-cli-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(GetTickCount()) + L"\\";
+    EXPECT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+  }
+  ~TempTree() { remove(root); }
+  void folder(const std::wstring& name) { EXPECT_TRUE(CreateDirectoryW((root + name).c_str(), nullptr)); }
+  void file(const std::wstring& name, std::size_t size) {
+    HANDLE h = CreateFileW((root + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string bytes(size, 'x');
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(size), &written, nullptr));
+    CloseHandle(h);
+  }
+  std::string read(const std::wstring& name) {
+    std::string text;
+    HANDLE h = CreateFileW((root + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return text;
+    readAll(h, &text);
+    return text;
+  }
+  static void remove(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          remove(folder + name + L"\\");
+        } else {
+          DeleteFileW((folder + name).c_str());
+        }
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+};
+
+inline std::string utf8(const std::wstring& wide) {
+  std::string text;
+  appendUtf8(&text, wide.data(), wide.size());
+  return text;
 }
 
 }  // namespace cli_test

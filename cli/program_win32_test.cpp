@@ -18,51 +18,6 @@ namespace {
 
 using namespace cli_test;
 
-// A fresh folder under the temporary folder, removed with what it holds.
-struct TempTree {
-  std::wstring root;
-  TempTree() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root = std::wstring(temp) + L"rs-cli-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(GetTickCount()) + L"\\";
-    EXPECT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-  }
-  ~TempTree() { remove(root); }
-  void folder(const std::wstring& name) { EXPECT_TRUE(CreateDirectoryW((root + name).c_str(), nullptr)); }
-  void file(const std::wstring& name, std::size_t size) {
-    HANDLE h = CreateFileW((root + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string bytes(size, 'x');
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(size), &written, nullptr));
-    CloseHandle(h);
-  }
-  static void remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          remove(folder + name + L"\\");
-        } else {
-          DeleteFileW((folder + name).c_str());
-        }
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-};
-
-std::string utf8(const std::wstring& wide) {
-  std::string text;
-  appendUtf8(&text, wide.data(), wide.size());
-  return text;
-}
-
 nlohmann::json resultOf(const Finished& f) {
   nlohmann::json j = nlohmann::json::parse(f.out, nullptr, false);
   EXPECT_TRUE(j.is_object()) << "not JSON: " << f.out;

@@ -10,15 +10,6 @@
 
 namespace {
 
-struct Digest {
-  uint64_t value = 0xcbf29ce484222325ull;  // FNV-1a
-  void add(std::string_view bytes) {
-    for (unsigned char c : bytes) value = (value ^ c) * 0x100000001b3ull;
-    value = (value ^ 0xFF) * 0x100000001b3ull;  // ends the piece
-  }
-  void add(int64_t number) { add(std::to_string(number)); }
-};
-
 // Every kind of entry both modes meet: folders plain, hidden and
 // unlistable, files that fail to open, to position and to read, empty,
 // small, shorter than listed, in pieces, and one listed but gone.

@@ -11,16 +11,6 @@
 
 namespace {
 
-// FNV-1a over everything the scan did, in order.
-struct Digest {
-  uint64_t value = 0xcbf29ce484222325ull;
-  void add(std::string_view bytes) {
-    for (unsigned char c : bytes) value = (value ^ c) * 0x100000001b3ull;
-    value = (value ^ 0xFF) * 0x100000001b3ull;  // ends the piece
-  }
-  void add(int64_t number) { add(std::to_string(number)); }
-};
-
 // Files of every kind the walk meets: plain and hidden folders, a folder it
 // cannot list, files that fail to open, to position and to read, empty and
 // small ones, one in pieces.
