@@ -19,6 +19,12 @@ struct ListEntry {
   uint64_t inode = 0;
 };
 
+// Bits of the attribute word that the engine and the POSIX listing share.
+constexpr uint32_t kFolderAttribute = 0x10;
+constexpr uint32_t kReparsePointAttribute = 0x400;
+// The reparse tag of a symbolic link on Windows.
+constexpr uint32_t kSymbolicLinkTag = 0xA000000C;
+
 using ListHandle = intptr_t;
 constexpr ListHandle kNoListing = -1;
 

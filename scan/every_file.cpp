@@ -23,10 +23,6 @@ namespace {
 // Several readers note the cycle's progress one at a time.
 std::mutex cycleStateTurn;
 
-constexpr uint32_t kFolderBit = 0x10;
-constexpr uint32_t kReparsePoint = 0x400;
-// The reparse tag of a symbolic link on Windows.
-constexpr uint32_t kSymbolicLinkTag = 0xA000000C;
 
 // Entries listed between two texts of the listing's progress and two looks
 // at the clock: the listing of a large tree takes minutes on a slow disk,
@@ -65,12 +61,12 @@ void showListingProgress() {
 // compressed system file) is the file itself and is checked. When the index has no room left it stops growing,
 // and the files it holds are checked.
 void takeEntry(uint32_t folder, const ListEntry& entry) {
-  if (entry.attributes & kFolderBit) {
-    if (isDotEntry(entry.name) || (entry.attributes & (kReparsePoint | kOnlineOnly))) return;
+  if (entry.attributes & kFolderAttribute) {
+    if (isDotEntry(entry.name) || (entry.attributes & (kReparsePointAttribute | kOnlineOnly))) return;
     Scan.index.addFolder(folder, entry.name, entry.device, entry.inode);
     return;
   }
-  if ((entry.attributes & kReparsePoint) && entry.reparseTag == kSymbolicLinkTag) return;
+  if ((entry.attributes & kReparsePointAttribute) && entry.reparseTag == kSymbolicLinkTag) return;
   if (entryQualifies(PickResult::Picked, entry, Scan.settings)) Scan.index.addFile(folder, entry.name, entry.size);
 }
 

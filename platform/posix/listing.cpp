@@ -20,10 +20,8 @@
 
 namespace {
 
-constexpr uint32_t kDirectory = 0x10;
 constexpr uint32_t kArchive = 0x20;
 constexpr uint32_t kDevice = 0x40;
-constexpr uint32_t kReparsePoint = 0x400;
 
 struct Listing {
   DIR* dir = nullptr;
@@ -62,10 +60,10 @@ void describe(Listing& l, const char* name, ListEntry* entry) {
   entry->device = static_cast<uint64_t>(st.st_dev);
   entry->inode = static_cast<uint64_t>(st.st_ino);
   if (S_ISLNK(st.st_mode)) {
-    entry->attributes = kDevice | kReparsePoint;
-    if (fstatat(dirfd(l.dir), name, &st, 0) == 0 && S_ISDIR(st.st_mode)) entry->attributes |= kDirectory;
+    entry->attributes = kDevice | kReparsePointAttribute;
+    if (fstatat(dirfd(l.dir), name, &st, 0) == 0 && S_ISDIR(st.st_mode)) entry->attributes |= kFolderAttribute;
   } else if (S_ISDIR(st.st_mode)) {
-    entry->attributes = kDirectory;
+    entry->attributes = kFolderAttribute;
   } else if (S_ISREG(st.st_mode)) {
     entry->size = static_cast<int64_t>(st.st_size);
   } else {
@@ -82,7 +80,7 @@ bool advance(Listing& l, ListEntry* entry) {
     if (!matches(l, dot)) continue;
     entry->name = dot;
     entry->size = 0;
-    entry->attributes = kDirectory;
+    entry->attributes = kFolderAttribute;
     entry->device = 0;
     entry->inode = 0;
     struct stat st;
